@@ -1,0 +1,16 @@
+# korvel_unit_library(<name> GLOBS <pattern>... [PUBLIC <deps>...])
+# One static library per unit folder. A folder that holds no sources yet gives an interface
+# library, so the tree configures while units are still being written.
+function(korvel_unit_library name)
+  cmake_parse_arguments(ARG "" "" "GLOBS;PUBLIC" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${ARG_GLOBS})
+  if(sources)
+    add_library(${name} STATIC ${sources})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(${name} PUBLIC ${ARG_PUBLIC} PRIVATE korvel_warnings)
+  else()
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(${name} INTERFACE ${ARG_PUBLIC})
+  endif()
+endfunction()
