@@ -1,0 +1,40 @@
+"""Failures: unpacking, keys, calls, and the limits that keep hostile templates from exhausting
+the native stack or memory of the caller's process."""
+
+from . import X
+
+DEEP = 20000
+
+CASES = [
+    X("unpack_too_few", "{% for a, b in [1, 2] %}{% endfor %}", "cannot unpack"),
+    X("unpack_set_count", "{% set a, b = [1, 2, 3] %}", "cannot unpack"),
+    X("not_a_key_list", "{{{ {[1]: 2} }}}", "not a key type"),
+    X("iterate_integer", "{% for i in 5 %}{% endfor %}", "invalid operation"),
+    X("call_non_callable", "{{{ n() }}}", "invalid operation", {"n": 1}),
+    X("macro_unknown_keyword", "{% macro f(a) %}{% endmacro %}{{{ f(zz=1) }}}",
+      "too many arguments"),
+    X("render_error_line", "a\nb\n\n{{{ missing.x }}}", "undefined value", line=4),
+    X("render_error_line_in_loop", "{% for i in [1] %}\nok\n{{{ i.x.y }}}\n{% endfor %}",
+      "undefined value", line=3),
+    # Limits: errors instead of a crash.
+    X("limit_nested_parentheses", "{{{ " + "(" * DEEP + "1" + ")" * DEEP + " }}}",
+      "syntax error", why="bound"),
+    X("limit_nested_lists", "{{{ " + "[" * DEEP + "]" * DEEP + " }}}", "syntax error",
+      why="bound"),
+    X("limit_nested_unary", "{{{ " + "-" * DEEP + "1 }}}", "syntax error", why="bound"),
+    X("limit_nested_not", "{{{ " + "not " * DEEP + "1 }}}", "syntax error", why="bound"),
+    X("limit_nested_filters_in_parens", "{{{ " + "(" * DEEP + "'a'" + ")|upper" * DEEP + " }}}",
+      "syntax error", why="bound"),
+    X("limit_nested_ifs", "{% if true %}" * DEEP + "x" + "{% endif %}" * DEEP, "syntax error",
+      why="bound"),
+    X("limit_nested_fors", "{% for i in [1] %}" * DEEP + "x" + "{% endfor %}" * DEEP,
+      "syntax error", why="bound"),
+    X("limit_macro_recursion", "{% macro f() %}{{{ f() }}}{% endmacro %}{{{ f() }}}",
+      "invalid operation", why="bound"),
+    X("limit_macro_recursion_args", "{% macro f(n) %}{{{ f(n + 1) }}}{% endmacro %}{{{ f(0) }}}",
+      "invalid operation", why="bound"),
+    X("limit_recursive_loop", "{% for x in [1] recursive %}{{{ loop([1]) }}}{% endfor %}",
+      "invalid operation", why="bound"),
+    X("limit_caller_recursion", "{% macro f() %}{% call f() %}{% endcall %}{% endmacro %}"
+      "{{{ f() }}}", "invalid operation", why="bound"),
+]

@@ -1,0 +1,75 @@
+"""Delimiters, comments, raw blocks, whitespace control and the three whitespace options."""
+
+from . import J, X
+
+CASES = [
+    # Delimiters: three braces print, two are plain text.
+    J("delim_three_braces", "Hello {{{ name }}}!", {"name": "World"}),
+    J("delim_two_braces_plain", "Hello {{ name }}!", {"name": "World"}),
+    J("delim_two_braces_then_three", "{{ a }} and {{{ a }}}", {"a": "x"}),
+    J("delim_no_spaces", "{{{a}}}{{{b}}}", {"a": "1", "b": "2"}),
+    J("delim_single_braces", "{ a } {x} }}", {"a": 1}),
+    J("delim_closing_braces_text", "}}} alone", {}),
+    J("delim_expression_in_braces", "{{{ '{' ~ a ~ '}' }}}", {"a": "k"}),
+    J("delim_dict_literal_inside", "{{{ {'a': 1}['a'] }}}"),
+    J("delim_empty_template", ""),
+    J("delim_text_only", "just text\nwith lines"),
+    J("delim_unicode_text", "grüße {{{ w }}} — ✓", {"w": "wörld"}),
+    J("delim_brace_percent_text", "100% {not a tag} %}"),
+    # Comments.
+    J("comment_inline", "a{# hidden #}b"),
+    J("comment_multiline", "a{# line1\nline2 #}b"),
+    J("comment_with_tags_inside", "a{# {% if %} {{{ x }}} #}b"),
+    J("comment_dash_left", "a  {#- c #}b"),
+    J("comment_dash_right", "a{# c -#}   \n  b"),
+    J("comment_alone_on_line", "a\n  {# note #}\nb"),
+    # Raw blocks.
+    J("raw_keeps_tags", "{% raw %}{{{ x }}}{% if %}{# c #}{% endraw %}"),
+    J("raw_multiline", "{% raw %}\n  {{{ a }}}\n{% endraw %}\nafter"),
+    J("raw_dash", "x  {%- raw -%}  {{{ y }}}  {%- endraw -%}  z"),
+    # Trailing newline handling.
+    J("trailing_one_newline_removed", "line\n"),
+    J("trailing_two_newlines_keep_one", "line\n\n"),
+    J("trailing_crlf_removed", "line\r\n"),
+    J("trailing_newline_after_expr", "{{{ a }}}\n", {"a": "v"}),
+    J("trailing_newline_after_block", "{% if true %}x{% endif %}\n"),
+    J("trailing_only_newline", "\n"),
+    # trim_blocks: the first line break after a block tag goes.
+    J("trim_after_if", "{% if true %}\nyes\n{% endif %}\nend"),
+    J("trim_after_for", "{% for i in [1, 2] %}\n{{{ i }}}\n{% endfor %}\n"),
+    J("trim_not_after_expr", "{{{ a }}}\nb", {"a": "x"}),
+    J("trim_only_one_newline", "{% if true %}\n\nx{% endif %}"),
+    J("trim_after_comment", "{# c #}\nx"),
+    J("trim_after_set", "{% set a = 1 %}\n{{{ a }}}"),
+    # lstrip_blocks: whitespace before a block tag at the start of a line goes.
+    J("lstrip_indented_if", "a\n    {% if true %}\n    b\n    {% endif %}\nc"),
+    J("lstrip_tabs", "a\n\t\t{% if true %}\nb\n\t{% endif %}\n"),
+    J("lstrip_not_after_text", "a  {% if true %}b{% endif %}"),
+    J("lstrip_nested_loops", "{% for a in [1, 2] %}\n  {% for b in 'xy' %}\n    {{{ a }}}{{{ b }}}\n  {% endfor %}\n{% endfor %}"),
+    J("lstrip_plus_disables", "a\n    {%+ if true %}b{% endif %}"),
+    J("trim_plus_disables", "{% if true +%}\nb{% endif %}"),
+    J("lstrip_comment_line", "x\n   {# comment #}\ny"),
+    J("lstrip_not_for_variables", "x\n   {{{ 'v' }}}\ny"),
+    # Explicit whitespace control.
+    J("dash_left_var", "a   \n  {{{- 'b' }}}"),
+    J("dash_right_var", "{{{ 'a' -}}}   \n  b"),
+    J("dash_both_block", "x \n {%- if true -%} \n y \n {%- endif -%} \n z"),
+    J("dash_for_join", "{% for i in range(3) -%}\n  {{{ i }}}\n{%- endfor %}"),
+    J("dash_set_block", "a\n{%- set x = 1 -%}\nb"),
+    J("crlf_lines", "a\r\n{% if true %}\r\nb\r\n{% endif %}\r\nc"),
+    J("blank_lines_kept", "a\n\n\nb"),
+    J("indent_of_expression_kept", "  {{{ a }}}\n    {{{ a }}}", {"a": "x"}),
+    # Syntax errors carry the kind text.
+    X("syntax_unclosed_variable", "a {{{ x", "syntax error"),
+    X("syntax_unclosed_block", "{% if true %}x", "syntax error"),
+    X("syntax_unknown_tag", "{% frobnicate %}", "syntax error"),
+    X("syntax_endfor_without_for", "{% endfor %}", "syntax error"),
+    X("syntax_bad_expression", "{{{ 1 + }}}", "syntax error"),
+    X("syntax_unclosed_comment", "a {# b", "syntax error"),
+    X("syntax_unclosed_string", "{{{ 'abc }}}", "syntax error"),
+    X("syntax_mismatched_end", "{% if true %}{% endfor %}", "syntax error"),
+    X("syntax_empty_expression", "{{{ }}}", "syntax error"),
+    X("syntax_unclosed_raw", "{% raw %} x", "syntax error"),
+    X("syntax_line_number_reported", "a\nb\n{{{ 1 + }}}", "syntax error", line=3),
+    X("syntax_else_outside_if", "text {% else %}", "syntax error"),
+]
