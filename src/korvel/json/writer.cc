@@ -23,9 +23,21 @@ void write_double(double d, std::string& out) {
   char buf[32];
   const auto result = std::to_chars(buf, buf + sizeof buf, d);
   const std::string_view text(buf, static_cast<std::size_t>(result.ptr - buf));
-  out += text;
-  // Shortest form of an integral double has neither point nor exponent ("2"); keep it a double.
-  if (text.find_first_of(".e") == std::string_view::npos) out += ".0";
+  if (text.find_first_of(".e") != std::string_view::npos) {
+    out += text;
+    return;
+  }
+  // An integral double in fixed form ("2") would read back as an integer: it needs ".0", and
+  // then the scientific form may be the shorter one (2^70: "1.1805916207174113e+21").
+  char sci[32];
+  const auto sci_result = std::to_chars(sci, sci + sizeof sci, d, std::chars_format::scientific);
+  const std::string_view sci_text(sci, static_cast<std::size_t>(sci_result.ptr - sci));
+  if (sci_text.size() < text.size() + 2) {
+    out += sci_text;
+  } else {
+    out += text;
+    out += ".0";
+  }
 }
 
 void write_scalar(const Value& value, std::string& out) {
