@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "korvel/text/utf8.hpp"
+
 namespace korvel {
 namespace detail {
 namespace {
@@ -17,6 +19,12 @@ std::uint8_t byte_at(std::string_view text, std::size_t i) noexcept {
 }
 
 }  // namespace
+
+std::optional<std::string_view> string_text(const engine::Value& value) {
+  if (const auto s = value.as_str()) return s;
+  if (const auto b = value.as_bytes(); b && text::is_valid_utf8(*b)) return b;
+  return std::nullopt;
+}
 
 void append_u4_escape(char32_t cp, std::string& out) {
   out += "\\u";
@@ -75,6 +83,21 @@ void append_toml_basic_escaped(std::string_view text, std::string& out) {
 
 }  // namespace detail
 
+namespace {
+
+// The value's text: a string (or UTF-8 byte string) itself, any other value its display form.
+std::string value_text(const engine::Value& value) {
+  if (const auto s = detail::string_text(value)) return std::string(*s);
+  return value.to_display();
+}
+
+engine::Result<void> write_escaped(engine::Output& out, std::string_view text) {
+  if (!out.write(text)) return engine::fail(engine::ErrorKind::WriteFailure, "formatting failed");
+  return {};
+}
+
+}  // namespace
+
 std::string xml_char_safe_string(std::string_view text) {
   std::string out;
   out.reserve(text.size());
@@ -104,6 +127,41 @@ std::string xml_char_safe_string(std::string_view text) {
     }
   }
   return out;
+}
+
+engine::Result<void> format_korvel_markup(engine::Output& out, engine::State& state,
+                                          const engine::Value& value) {
+  // None prints exactly as undefined does, in every format.
+  const engine::Value& v = value.is_none() ? engine::Value() : value;
+  const engine::EscapeChoice& choice = state.escape();
+  if (choice.kind != engine::EscapeChoice::Kind::Custom) {
+    return engine::default_format(out, state, v);
+  }
+  if (choice.custom == kFormatJsonLegacy) {
+    std::string escaped;
+    escaped.reserve(128);
+    if (const auto s = detail::string_text(v)) {
+      detail::append_json_string_escaped(*s, escaped);
+    } else {
+      std::string json;
+      // A value without JSON text (a map with a sequence key, say) falls back to its display form.
+      if (!v.write_json(json)) json = v.to_display();
+      detail::append_json_string_escaped(json, escaped);
+    }
+    return write_escaped(out, escaped);
+  }
+  if (choice.custom == kFormatHtml) {
+    if (v.is_safe()) return write_escaped(out, v.str());
+    return write_escaped(out, xml_char_safe_string(value_text(v)));
+  }
+  if (choice.custom == kFormatToml) {
+    const std::string text = value_text(v);
+    std::string escaped;
+    escaped.reserve(text.size());
+    detail::append_toml_basic_escaped(text, escaped);
+    return write_escaped(out, escaped);
+  }
+  return engine::default_format(out, state, v);
 }
 
 }  // namespace korvel

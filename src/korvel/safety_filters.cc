@@ -183,4 +183,56 @@ std::string yaml_safe_text(std::string_view text) {
 }
 
 }  // namespace detail
+namespace {
+
+using engine::ErrorKind;
+using engine::Kwargs;
+using engine::Result;
+using engine::Value;
+
+enum class Mark : bool { Ordinary, Safe };
+
+// The one argument of a safety filter, checked and turned into its result.
+Result<Value> apply(std::span<const Value> args, const Kwargs& kwargs,
+                    std::string (*transform)(std::string_view), Mark mark) {
+  if (args.empty()) return engine::fail(ErrorKind::MissingArgument);
+  // The value is checked first, so a non-string with an extra argument reports the value.
+  const auto text = detail::string_text(args[0]);
+  if (!text) return engine::fail(ErrorKind::InvalidOperation, "value is not a string");
+  if (args.size() > 1 || !kwargs.empty()) return engine::fail(ErrorKind::TooManyArguments);
+  return Value::string_with_mark(transform(*text), mark == Mark::Safe);
+}
+
+}  // namespace
+
+Result<Value> cdata_escape_filter(engine::State&, std::span<const Value> args,
+                                  const Kwargs& kwargs) {
+  return apply(args, kwargs, detail::cdata_escape_text, Mark::Safe);
+}
+
+Result<Value> turtle_escape_filter(engine::State&, std::span<const Value> args,
+                                   const Kwargs& kwargs) {
+  return apply(args, kwargs, detail::turtle_escape_text, Mark::Ordinary);
+}
+
+Result<Value> md_table_safe_filter(engine::State&, std::span<const Value> args,
+                                   const Kwargs& kwargs) {
+  return apply(args, kwargs, detail::md_table_safe_text, Mark::Ordinary);
+}
+
+Result<Value> xml_char_safe_filter(engine::State&, std::span<const Value> args,
+                                   const Kwargs& kwargs) {
+  return apply(args, kwargs, xml_char_safe_string, Mark::Safe);
+}
+
+Result<Value> frontmatter_safe_filter(engine::State&, std::span<const Value> args,
+                                      const Kwargs& kwargs) {
+  return apply(args, kwargs, detail::frontmatter_safe_text, Mark::Safe);
+}
+
+Result<Value> yaml_safe_filter(engine::State&, std::span<const Value> args,
+                               const Kwargs& kwargs) {
+  return apply(args, kwargs, detail::yaml_safe_text, Mark::Ordinary);
+}
+
 }  // namespace korvel

@@ -3,10 +3,34 @@
 // a text safe for one place with its own quoting rules; the text transforms are in `detail`.
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 
+#include "korvel/engine/error.hpp"
+#include "korvel/engine/function.hpp"
+#include "korvel/engine/state.hpp"
+#include "korvel/engine/value.hpp"
+
 namespace korvel {
+
+// Engine filters (engine::FilterFn). Each takes exactly one argument, a string (or a byte string
+// that is valid UTF-8): any other value fails with "invalid operation: value is not a string", a
+// further argument with "too many arguments", none at all with "missing argument".
+engine::Result<engine::Value> cdata_escape_filter(engine::State&, std::span<const engine::Value>,
+                                                  const engine::Kwargs&);  // safe string
+engine::Result<engine::Value> turtle_escape_filter(engine::State&, std::span<const engine::Value>,
+                                                   const engine::Kwargs&);
+engine::Result<engine::Value> md_table_safe_filter(engine::State&, std::span<const engine::Value>,
+                                                   const engine::Kwargs&);
+engine::Result<engine::Value> xml_char_safe_filter(engine::State&, std::span<const engine::Value>,
+                                                   const engine::Kwargs&);  // safe string
+engine::Result<engine::Value> frontmatter_safe_filter(engine::State&,
+                                                      std::span<const engine::Value>,
+                                                      const engine::Kwargs&);  // safe string
+engine::Result<engine::Value> yaml_safe_filter(engine::State&, std::span<const engine::Value>,
+                                               const engine::Kwargs&);
+
 namespace detail {
 
 // a]]>b → a]]]]><![CDATA[>b. Characters that XML cannot carry become U+FFFD, and a carriage

@@ -3,10 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
+
+#include "korvel/engine/environment.hpp"
+#include "korvel/engine/state.hpp"
 
 namespace {
 
 namespace d = korvel::detail;
+using korvel::engine::ErrorKind;
+using korvel::engine::FilterFn;
+using korvel::engine::Kwargs;
+using korvel::engine::Value;
 
 struct TextCase {
   std::string in;
@@ -101,6 +109,87 @@ TEST(YamlSafe, MakesADoubleQuotedScalar) {
       {"\xEF\xBF\xBD", "\"\xEF\xBF\xBD\""},
   };
   for (const auto& c : cases) EXPECT_EQ(d::yaml_safe_text(c.in), c.out) << c.in;
+}
+
+// ----- the filters as the engine calls them -----
+
+struct FilterRow {
+  const char* name;
+  FilterFn fn;
+  bool safe;
+  std::string empty_result;
+  std::string sample_in, sample_out;
+};
+
+std::vector<FilterRow> filters() {
+  return {
+      {"cdata_escape", korvel::cdata_escape_filter, true, "", "a]]>b", "a]]]]><![CDATA[>b"},
+      {"turtle_escape", korvel::turtle_escape_filter, false, "", "a\"b", "a\\\"b"},
+      {"md_table_safe", korvel::md_table_safe_filter, false, "", "a|b", "a\\|b"},
+      {"xml_char_safe", korvel::xml_char_safe_filter, true, "", "<a>", "&lt;a&gt;"},
+      {"frontmatter_safe", korvel::frontmatter_safe_filter, true, "", "---", "\\-\\-\\-"},
+      {"yaml_safe", korvel::yaml_safe_filter, false, "\"\"", "a\"b", "\"a\\\"b\""},
+  };
+}
+
+class FilterCall : public ::testing::Test {
+ protected:
+  korvel::engine::Result<Value> call(const FilterFn& fn, std::vector<Value> args,
+                                     const Kwargs& kwargs = {}) {
+    return fn(state_, args, kwargs);
+  }
+  const korvel::engine::Environment env_;
+  korvel::engine::State state_{env_, {}};
+};
+
+TEST_F(FilterCall, TransformsStringsAndMarksTheirResult) {
+  for (const auto& f : filters()) {
+    for (const Value& input : {Value::from_string(f.sample_in), Value::safe_string(f.sample_in),
+                               Value::from_bytes(f.sample_in)}) {
+      const auto out = call(f.fn, {input});
+      ASSERT_TRUE(out.has_value()) << f.name << ": " << out.error().display();
+      EXPECT_EQ(out->as_str(), f.sample_out) << f.name;
+      // The mark is the filter's, whatever the input's was.
+      EXPECT_EQ(out->is_safe(), f.safe) << f.name;
+    }
+    const auto empty = call(f.fn, {Value::from_string("")});
+    ASSERT_TRUE(empty.has_value()) << f.name;
+    EXPECT_EQ(empty->as_str(), f.empty_result) << f.name;
+  }
+}
+
+TEST_F(FilterCall, RefusesWhatIsNotOneString) {
+  const std::vector<Value> not_strings = {
+      Value::undefined(),
+      Value::none(),
+      Value::from_int(3),
+      Value::from_float(1.5),
+      Value::from_bool(true),
+      Value::from_bytes("\xFF"),
+      Value::from_seq({Value::from_string("a")}),
+      Value::from_map({{Value::from_string("k"), Value::from_string("v")}}),
+  };
+  for (const auto& f : filters()) {
+    for (const auto& v : not_strings) {
+      const auto out = call(f.fn, {v});
+      ASSERT_FALSE(out.has_value()) << f.name << " " << v.to_display();
+      EXPECT_EQ(out.error().kind(), ErrorKind::InvalidOperation) << f.name;
+      EXPECT_EQ(out.error().detail(), "value is not a string") << f.name;
+      // The value is judged before the argument count.
+      const auto extra = call(f.fn, {v, Value::from_int(1)});
+      ASSERT_FALSE(extra.has_value()) << f.name;
+      EXPECT_EQ(extra.error().detail(), "value is not a string") << f.name;
+    }
+    const auto extra = call(f.fn, {Value::from_string("x"), Value::from_int(1)});
+    ASSERT_FALSE(extra.has_value()) << f.name;
+    EXPECT_EQ(extra.error().kind(), ErrorKind::TooManyArguments) << f.name;
+    const auto keyword = call(f.fn, {Value::from_string("x")}, {{"mode", Value::from_int(1)}});
+    ASSERT_FALSE(keyword.has_value()) << f.name;
+    EXPECT_EQ(keyword.error().kind(), ErrorKind::TooManyArguments) << f.name;
+    const auto none = call(f.fn, {});
+    ASSERT_FALSE(none.has_value()) << f.name;
+    EXPECT_EQ(none.error().kind(), ErrorKind::MissingArgument) << f.name;
+  }
 }
 
 }  // namespace
