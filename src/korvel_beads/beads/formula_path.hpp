@@ -17,9 +17,10 @@ std::expected<void, BeadComposeError> validate_utf8_path(const std::filesystem::
 bool is_formula_path(const std::filesystem::path& path) noexcept;
 
 // The canonical parent directory of `path` joined with its final file name; the final component
-// is not resolved, so a symbolic link there stays a link. Fails with TemplatePathInvalid carrying
-// `path` as supplied when it has no parent that can be canonicalized (empty, a root, a bare file
-// name, a missing directory) or no file name (it ends in "." or "..").
+// is not resolved, so a symbolic link there stays a link. Components as path_components splits
+// them: "a/b/" and "a/b/." both end in "b". Fails with TemplatePathInvalid carrying `path` as
+// supplied when it has no parent that can be canonicalized (empty, a root, a bare file name, a
+// missing directory) or no file name (it ends in "..", or is ".").
 std::expected<std::filesystem::path, BeadComposeError> normalize_output(
     const std::filesystem::path& path);
 
