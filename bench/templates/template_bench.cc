@@ -1,0 +1,152 @@
+// template_bench — times korvel::Renderer on the benchmark templates the way formula rendering
+// uses it: a fresh renderer, compile and render on every call. Driven by bench/templates/run,
+// which times Jinja2 on the same templates in the same run and prints the ratios.
+//
+//   template_bench MANIFEST.json [SECONDS]
+// MANIFEST.json is an array of {"name", "template" (path), "template_name", "context" (path),
+// "mode" ("legacy-json" | "standard" | "toml")}. Writes one JSON object per line:
+// {"name", "ns_per_call", "output_bytes", "iterations"} or {"name", "error"}.
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "korvel/json/reader.hpp"
+#include "korvel/json/value.hpp"
+#include "korvel/json/writer.hpp"
+#include "korvel/renderer.hpp"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Each case is timed in this many batches; the fastest batch counts, which discounts
+// interference from other work on the machine.
+constexpr int kBatches = 5;
+
+std::optional<std::string> read_file(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return std::nullopt;
+  return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+}
+
+std::optional<korvel::EscapeMode> parse_mode(std::string_view text) {
+  if (text == "legacy-json") return korvel::EscapeMode::LegacyJson;
+  if (text == "standard") return korvel::EscapeMode::Standard;
+  if (text == "toml") return korvel::EscapeMode::Toml;
+  return std::nullopt;
+}
+
+void emit(korvel::json::Object fields) {
+  std::string line = korvel::json::write(korvel::json::Value(std::move(fields)));
+  line.push_back('\n');
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fflush(stdout);
+}
+
+void emit_error(const std::string& name, std::string message) {
+  korvel::json::Object fields;
+  fields.emplace("name", korvel::json::Value(name));
+  fields.emplace("error", korvel::json::Value(std::move(message)));
+  emit(std::move(fields));
+}
+
+// One call as formula rendering makes it. Returns the output size, or nullopt with `error` set.
+std::optional<std::size_t> render_once(korvel::EscapeMode mode, std::string_view name,
+                                       std::string_view source,
+                                       const korvel::json::Object& context, std::string& error) {
+  auto renderer = korvel::Renderer::with_delimiters_and_escape_mode("{{{", "}}}", mode);
+  if (!renderer) {
+    error = std::string(renderer.error().message());
+    return std::nullopt;
+  }
+  auto text = renderer->render_named(name, source, context);
+  if (!text) {
+    error = std::string(text.error().message());
+    return std::nullopt;
+  }
+  return text->size();
+}
+
+void run_case(const korvel::json::Object& entry, double seconds_per_batch) {
+  auto text_of = [&](std::string_view key) -> std::string {
+    auto it = entry.find(key);
+    return it != entry.end() && it->second.is_string() ? it->second.as_string() : std::string();
+  };
+  const std::string name = text_of("name");
+  auto source = read_file(text_of("template"));
+  auto context_text = read_file(text_of("context"));
+  auto mode = parse_mode(text_of("mode"));
+  if (!source || !context_text || !mode) return emit_error(name, "unreadable case");
+  auto context = korvel::json::parse(*context_text);
+  if (!context || !context->is_object()) return emit_error(name, "context is not a JSON object");
+  const std::string template_name = text_of("template_name");
+
+  std::string error;
+  auto size = render_once(*mode, template_name, *source, context->as_object(), error);
+  if (!size) return emit_error(name, error);
+
+  // Calibrate: enough calls per batch to fill the batch time.
+  std::uint64_t iterations = 1;
+  for (;;) {
+    auto start = Clock::now();
+    for (std::uint64_t i = 0; i < iterations; ++i) {
+      render_once(*mode, template_name, *source, context->as_object(), error);
+    }
+    double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    if (elapsed >= seconds_per_batch / 4 || iterations >= (1u << 30)) {
+      iterations = std::max<std::uint64_t>(
+          1, static_cast<std::uint64_t>(iterations * seconds_per_batch / std::max(elapsed, 1e-9)));
+      break;
+    }
+    iterations *= 4;
+  }
+  double best = std::numeric_limits<double>::infinity();
+  for (int batch = 0; batch < kBatches; ++batch) {
+    auto start = Clock::now();
+    for (std::uint64_t i = 0; i < iterations; ++i) {
+      render_once(*mode, template_name, *source, context->as_object(), error);
+    }
+    std::chrono::duration<double, std::nano> elapsed = Clock::now() - start;
+    best = std::min(best, elapsed.count() / static_cast<double>(iterations));
+  }
+  korvel::json::Object fields;
+  fields.emplace("name", korvel::json::Value(name));
+  fields.emplace("ns_per_call", korvel::json::Value(best));
+  fields.emplace("output_bytes", korvel::json::Value(static_cast<std::uint64_t>(*size)));
+  fields.emplace("iterations", korvel::json::Value(iterations));
+  emit(std::move(fields));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2 || argc > 3) {
+    std::fputs("usage: template_bench MANIFEST.json [SECONDS_PER_BATCH]\n", stderr);
+    return 2;
+  }
+  double seconds = argc == 3 ? std::strtod(argv[2], nullptr) : 0.2;
+  if (!(seconds > 0)) seconds = 0.2;
+  auto manifest_text = read_file(argv[1]);
+  if (!manifest_text) {
+    std::fprintf(stderr, "template_bench: cannot read %s\n", argv[1]);
+    return 2;
+  }
+  auto manifest = korvel::json::parse(*manifest_text);
+  if (!manifest || !manifest->is_array()) {
+    std::fputs("template_bench: the manifest is not a JSON array\n", stderr);
+    return 2;
+  }
+  for (const auto& entry : manifest->as_array()) {
+    if (entry.is_object()) run_case(entry.as_object(), seconds);
+  }
+  return 0;
+}
