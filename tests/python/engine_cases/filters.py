@@ -66,6 +66,7 @@ CASES = [
     J("escape_alias_e", "{{{ '<&>'|e }}}"),
     J("escape_twice_once", "{{{ '<'|e|e }}}"),
     J("escape_number", "{{{ 5|e }}}"),
+    J("escape_safe_unchanged", "{{{ '<b>'|safe|e }}}"),
     # first / last
     J("first_list", "{{{ nums|first }}} {{{ 'abc'|first }}}", CTX),
     J("last_list", "{{{ nums|last }}} {{{ 'abc'|last }}}", CTX),
@@ -85,6 +86,8 @@ CASES = [
       "{% endfor %}", CTX),
     J("groupby_number_key", "{% for age, us in users|groupby('age') %}{{{ age }}}:"
       "{{{ us|map(attribute='name')|join }}} {% endfor %}", CTX),
+    J("groupby_nested_attribute", "{% for k, g in [{'a': {'b': 'y'}}, {'a': {'b': 'x'}}]"
+      "|groupby('a.b') %}{{{ k }}}{{{ g|length }}}{% endfor %}"),
     J("groupby_default", "{% for k, g in [{'a': 1}, {'b': 2}, {'a': 1}]|groupby('a', default=0) %}"
       "{{{ k }}}:{{{ g|length }}} {% endfor %}"),
     # indent
@@ -202,6 +205,7 @@ CASES = [
     # tojson
     J("tojson_string", "{{{ 'a\"b'|tojson }}}"),
     J("tojson_number", "{{{ 42|tojson }}}"),
+    J("tojson_indent", "{{{ {'a': 1, 'b': [1, 'x'], 'c': {}}|tojson(indent=2) }}}"),
     J("tojson_html_chars", "{{{ \"<a href='x'>&</a>\"|tojson }}}"),
     E("tojson_unicode", "{{{ 'é'|tojson }}}", '"é"', "json"),
     E("tojson_map", "{{{ {'b': [1, 2], 'a': none}|tojson }}}", '{"a":null,"b":[1,2]}', "json"),

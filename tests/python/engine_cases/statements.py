@@ -133,6 +133,8 @@ CASES = [
       "{% call box() %}inside{% endcall %}"),
     J("macro_caller_args", "{% macro each(xs) %}{% for x in xs %}{{{ caller(x) }}}{% endfor %}"
       "{% endmacro %}{% call(item) each(items) %}<{{{ item }}}>{% endcall %}", CTX),
+    J("macro_caller_default_arg", "{% macro m() %}{{{ caller(1) }}}|{{{ caller(1, 2) }}}"
+      "{% endmacro %}{% call(a, b='d') m() %}{{{ a }}}{{{ b }}}{% endcall %}"),
     J("macro_caller_twice", "{% macro twice() %}{{{ caller() }}}{{{ caller() }}}{% endmacro %}"
       "{% call twice() %}ab{% endcall %}"),
     J("macro_caller_sees_outer", "{% macro w() %}{{{ caller() }}}{% endmacro %}{% set v = 'o' %}"
