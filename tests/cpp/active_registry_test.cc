@@ -1,6 +1,8 @@
-// Tests for the rendered formula path and the active registry on real directories: normalize_output,
-// the reading of "bd where --json" output, and the match of the rendered formula against the
-// registry's "formulas" directory, with symbolic links.
+// Tests for the rendered formula path and the active registry on real directories:
+// normalize_output, the reading of "bd where --json" output, and the match of the rendered formula
+// against the registry's "formulas" directory, with symbolic links.
+#include "korvel_beads/beads/active_registry.hpp"
+
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -10,7 +12,6 @@
 #include <string>
 #include <system_error>
 
-#include "korvel_beads/beads/active_registry.hpp"
 #include "korvel_beads/beads/formula_path.hpp"
 
 namespace {
@@ -98,7 +99,7 @@ TEST_F(ActiveRegistry, NormalizeOutputRefusesWhatHasNoResolvableParentOrName) {
   const fs::path cases[] = {
       "",
       "/",
-      "x.formula.toml",           // a bare file name: its parent is the empty path
+      "x.formula.toml",  // a bare file name: its parent is the empty path
       w / "missing/x.formula.toml",
       w / "sub/..",
       w / "..",
@@ -119,7 +120,8 @@ TEST(ActiveBeadsDir, ReadsThePathMemberOfTheOneDocument) {
   };
   const Case cases[] = {
       {R"({"path":"/home/u/.beads"})", fs::path("/home/u/.beads")},
-      {"\n\n  {\"name\": \"main\", \"path\": \"/r/.beads\", \"n\": [1, {}]}\n\n", fs::path("/r/.beads")},
+      {"\n\n  {\"name\": \"main\", \"path\": \"/r/.beads\", \"n\": [1, {}]}\n\n",
+       fs::path("/r/.beads")},
       {"\r\n\t{\"path\":\"rel/dir\"}\r\n", fs::path("rel/dir")},
       {R"({"path":"\/r\/caf\u00e9"})", fs::path("/r/caf\xC3\xA9")},
       {R"({"path":""})", fs::path("")},

@@ -1,11 +1,11 @@
 // Tests for BeadComposeError: the whole catalogue (code, message, stage of every variant), value
 // quoting, path display, and the data each variant keeps.
-#include "korvel_beads/contract/error.hpp"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "korvel_beads/contract/error.hpp"
 
 namespace {
 
@@ -31,7 +31,8 @@ TEST(BeadComposeError, CatalogueInOrder) {
       {BeadComposeError::formula_not_file("/w/dir"), "BEADS_FORMULA_NOT_FILE",
        "formula path is not a file: /w/dir", "request"},
       {BeadComposeError::formula_extension_unsupported("/w/x.toml"),
-       "BEADS_FORMULA_EXTENSION_UNSUPPORTED", "unsupported formula extension: /w/x.toml", "request"},
+       "BEADS_FORMULA_EXTENSION_UNSUPPORTED", "unsupported formula extension: /w/x.toml",
+       "request"},
       {BeadComposeError::template_path_invalid("missing/t.j2"), "BEADS_TEMPLATE_PATH_INVALID",
        "invalid template path: missing/t.j2", "request"},
       {BeadComposeError::template_outside_working_dir("/v/t.j2"),
@@ -108,7 +109,8 @@ TEST(BeadComposeError, OutputLimitReportsTheStageItCarries) {
   };
   for (const auto& c : cases) {
     const auto error = BeadComposeError::process_output_limit(c.stage, 123);
-    EXPECT_EQ(error.message(), "Beads " + c.display + " output exceeded the 123-byte capture limit");
+    EXPECT_EQ(error.message(),
+              "Beads " + c.display + " output exceeded the 123-byte capture limit");
     EXPECT_EQ(error.stage_name(), c.stage_name);
     EXPECT_EQ(error.stage(), c.stage);
     EXPECT_EQ(error.limit(), 123u);
@@ -135,14 +137,19 @@ TEST(BeadComposeError, QuotedValueEscapes) {
       {R"(back\slash "quoted")", R"("back\\slash \"quoted\"")"},
       {"single ' stays", R"("single ' stays")"},
       {"bell\x07", R"("bell\u{7}")"},
-      {"esc\x1B" "del\x7F", R"("esc\u{1b}del\u{7f}")"},
-      {"c1\xC2\x85", R"("c1\u{85}")"},                            // U+0085 next line
-      {"nbsp\xC2\xA0", R"("nbsp\u{a0}")"},                        // U+00A0
-      {"zw\xE2\x80\x8B" "j", R"("zw\u{200b}j")"},                 // U+200B zero width space
-      {"ls\xE2\x80\xA8", R"("ls\u{2028}")"},                      // U+2028 line separator
-      {"bom\xEF\xBB\xBF", R"("bom\u{feff}")"},                    // U+FEFF
-      {"pua\xEE\x80\x80", R"("pua\u{e000}")"},                    // private use
-      {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", "\"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80\""},
+      {"esc\x1B"
+       "del\x7F",
+       R"("esc\u{1b}del\u{7f}")"},
+      {"c1\xC2\x85", R"("c1\u{85}")"},      // U+0085 next line
+      {"nbsp\xC2\xA0", R"("nbsp\u{a0}")"},  // U+00A0
+      {"zw\xE2\x80\x8B"
+       "j",
+       R"("zw\u{200b}j")"},                     // U+200B zero width space
+      {"ls\xE2\x80\xA8", R"("ls\u{2028}")"},    // U+2028 line separator
+      {"bom\xEF\xBB\xBF", R"("bom\u{feff}")"},  // U+FEFF
+      {"pua\xEE\x80\x80", R"("pua\u{e000}")"},  // private use
+      {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80",
+       "\"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80\""},
       {"x=1 y", R"("x=1 y")"},
       // Bytes that are not UTF-8 show as U+FFFD.
       {"bad\xFF", "\"bad\xEF\xBF\xBD\""},
@@ -183,7 +190,8 @@ TEST(BeadComposeError, CopiesCompareByVariantAndData) {
   const BeadComposeError copy = a;
   EXPECT_EQ(copy, a);
   EXPECT_NE(BeadComposeError::variable_value_invalid("k", "w"), a);
-  EXPECT_NE(BeadComposeError::variable_key_invalid("k"), BeadComposeError::variable_key_duplicate("k"));
+  EXPECT_NE(BeadComposeError::variable_key_invalid("k"),
+            BeadComposeError::variable_key_duplicate("k"));
   EXPECT_NE(BeadComposeError::bd_unavailable("bd"), BeadComposeError::bd_unavailable("/bin/bd"));
   EXPECT_NE(BeadComposeError::process_output_limit(BeadStage::Pour, 1),
             BeadComposeError::process_output_limit(BeadStage::PreviewPour, 1));

@@ -19,8 +19,19 @@ TEST(BeadVariables, KeyRule) {
     EXPECT_TRUE(is_valid_variable_key(key)) << key;
   }
   const std::string invalid[] = {
-      "", "1a", "-a", "a.b", "a=b", "a b", " a", "a\t", "\xC3\xA9", "a\xC3\xA9",
-      std::string("a\0b", 3), "a/b", "a:b",
+      "",
+      "1a",
+      "-a",
+      "a.b",
+      "a=b",
+      "a b",
+      " a",
+      "a\t",
+      "\xC3\xA9",
+      "a\xC3\xA9",
+      std::string("a\0b", 3),
+      "a/b",
+      "a:b",
   };
   for (const auto& key : invalid) EXPECT_FALSE(is_valid_variable_key(key)) << key;
 }
@@ -44,11 +55,15 @@ TEST(BeadVariables, KeysAreCheckedBeforeValuesInKeyOrder) {
       {{}, "", ""},
       {{{"a", "1"}, {"b", ""}}, "", ""},
       // A bad value under "a" comes first in key order, but every key is tested first.
-      {{{"a", nul_value}, {"z.z", "1"}}, "BEADS_VARIABLE_KEY_INVALID",
+      {{{"a", nul_value}, {"z.z", "1"}},
+       "BEADS_VARIABLE_KEY_INVALID",
        "invalid Beads variable key `z.z`"},
       // Of two bad keys, the first in ascending byte order ("B" before "a").
-      {{{"a b", "1"}, {"B.", "1"}}, "BEADS_VARIABLE_KEY_INVALID", "invalid Beads variable key `B.`"},
-      {{{"b", nul_value}, {"a", "ok"}, {"c", nul_value}}, "BEADS_VARIABLE_VALUE_INVALID",
+      {{{"a b", "1"}, {"B.", "1"}},
+       "BEADS_VARIABLE_KEY_INVALID",
+       "invalid Beads variable key `B.`"},
+      {{{"b", nul_value}, {"a", "ok"}, {"c", nul_value}},
+       "BEADS_VARIABLE_VALUE_INVALID",
        "invalid Beads variable value for `b`: \"x\\0y\""},
   };
   for (const auto& c : cases) {

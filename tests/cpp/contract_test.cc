@@ -29,7 +29,8 @@ TEST(Contract, OperationTextFormsParseBack) {
     EXPECT_EQ(text_form(c.operation), c.text);
     EXPECT_EQ(parse_operation(c.text), c.operation) << c.text;
   }
-  for (const std::string bad : {"", "Render", "render ", " render", "preview-pour", "POUR", "resolve_active_registry"}) {
+  for (const std::string bad :
+       {"", "Render", "render ", " render", "preview-pour", "POUR", "resolve_active_registry"}) {
     EXPECT_EQ(parse_operation(bad), std::nullopt) << bad;
   }
 }

@@ -1,13 +1,13 @@
 // Tests for korvel::json::parse: accepted documents, number forms, error texts and positions, and
 // the nesting limit.
-#include "korvel/json/reader.hpp"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <string>
+
+#include "korvel/json/reader.hpp"
 
 namespace {
 
@@ -166,8 +166,10 @@ TEST(JsonReader, ErrorsNameTheFailingCharacter) {
       {"\"\\x\"", "invalid escape at line 1 column 3"},
       {"\"\\u12G4\"", "invalid escape at line 1 column 6"},
       {"\"\\u12", "EOF while parsing a string at line 1 column 5"},
-      {"\"a\tb\"", "control character (\\u0000-\\u001F) found while parsing a string at line 1 column 3"},
-      {"\"a\nb\"", "control character (\\u0000-\\u001F) found while parsing a string at line 2 column 0"},
+      {"\"a\tb\"",
+       "control character (\\u0000-\\u001F) found while parsing a string at line 1 column 3"},
+      {"\"a\nb\"",
+       "control character (\\u0000-\\u001F) found while parsing a string at line 2 column 0"},
       {"\"\xFF\"", "invalid unicode code point at line 1 column 2"},
       {"\"\xED\xA0\x80\"", "invalid unicode code point at line 1 column 2"},  // encoded surrogate
       {"\"\xC3\"", "invalid unicode code point at line 1 column 2"},          // truncated sequence

@@ -1,7 +1,5 @@
 // Tests for korvel::json::write: compact text, number forms, string escapes, and the round trip
 // through the reader.
-#include "korvel/json/writer.hpp"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,6 +9,7 @@
 #include <string>
 
 #include "korvel/json/reader.hpp"
+#include "korvel/json/writer.hpp"
 
 namespace {
 
@@ -72,7 +71,10 @@ TEST(JsonWriter, EscapesOnlyWhatJsonRequires) {
       {Value(std::string("\0\x01\x1F", 3)), R"("\u0000\u0001\u001f")"},
       {Value("\x7F\xC3\xA9\xF0\x9F\x98\x80"), "\"\x7F\xC3\xA9\xF0\x9F\x98\x80\""},
       // Not UTF-8 (only possible for a Value built in code): U+FFFD keeps the output JSON.
-      {Value("a\xFF" "b"), "\"a\xEF\xBF\xBD" "b\""},
+      {Value("a\xFF"
+             "b"),
+       "\"a\xEF\xBF\xBD"
+       "b\""},
   };
   for (const auto& c : cases) EXPECT_EQ(write(c.value), c.text);
   // Keys are escaped like values.
@@ -102,8 +104,14 @@ TEST(JsonWriter, RoundTripsThroughTheReader) {
     EXPECT_EQ(write(*second), written);
   }
   // Doubles come back bit for bit, with their kind.
-  const double doubles[] = {0.1, 1.0 / 3.0, -0.0, 9007199254740993.0, 2.2250738585072014e-308,
-                            4.9406564584124654e-324, 1.7976931348623157e308, 100.0};
+  const double doubles[] = {0.1,
+                            1.0 / 3.0,
+                            -0.0,
+                            9007199254740993.0,
+                            2.2250738585072014e-308,
+                            4.9406564584124654e-324,
+                            1.7976931348623157e308,
+                            100.0};
   for (double d : doubles) {
     const auto back = parse(write(Value(d)));
     ASSERT_TRUE(back && back->is_double()) << d;

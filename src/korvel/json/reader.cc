@@ -13,8 +13,9 @@
 #include <vector>
 
 #if !(defined(__cpp_lib_to_chars) && __cpp_lib_to_chars >= 201611L)
-#include <cerrno>
 #include <locale.h>
+
+#include <cerrno>
 #if defined(__APPLE__)
 #include <xlocale.h>
 #endif
@@ -322,7 +323,8 @@ class Reader {
     if (!expect_digit()) return false;
     if (s_[i_] == '0') {
       ++i_;
-      if (i_ < s_.size() && s_[i_] >= '0' && s_[i_] <= '9') return set_error(i_ + 1, kInvalidNumber);
+      if (i_ < s_.size() && s_[i_] >= '0' && s_[i_] <= '9')
+        return set_error(i_ + 1, kInvalidNumber);
     } else {
       digits();
     }
@@ -355,9 +357,11 @@ class Reader {
         magnitude = magnitude * 10 + d;
       }
       if (!overflow) {
-        constexpr auto kMaxInt = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+        constexpr auto kMaxInt =
+            static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
         if (!negative) {
-          out = magnitude <= kMaxInt ? Value(static_cast<std::int64_t>(magnitude)) : Value(magnitude);
+          out =
+              magnitude <= kMaxInt ? Value(static_cast<std::int64_t>(magnitude)) : Value(magnitude);
           return true;
         }
         if (magnitude <= kMaxInt + 1) {
@@ -407,16 +411,34 @@ class Reader {
     if (i_ >= s_.size()) return set_error(s_.size(), kEofString);
     const char c = s_[i_++];
     switch (c) {
-      case '"': out += '"'; return true;
-      case '\\': out += '\\'; return true;
-      case '/': out += '/'; return true;
-      case 'b': out += '\b'; return true;
-      case 'f': out += '\f'; return true;
-      case 'n': out += '\n'; return true;
-      case 'r': out += '\r'; return true;
-      case 't': out += '\t'; return true;
-      case 'u': break;
-      default: return set_error(i_, kInvalidEscape);
+      case '"':
+        out += '"';
+        return true;
+      case '\\':
+        out += '\\';
+        return true;
+      case '/':
+        out += '/';
+        return true;
+      case 'b':
+        out += '\b';
+        return true;
+      case 'f':
+        out += '\f';
+        return true;
+      case 'n':
+        out += '\n';
+        return true;
+      case 'r':
+        out += '\r';
+        return true;
+      case 't':
+        out += '\t';
+        return true;
+      case 'u':
+        break;
+      default:
+        return set_error(i_, kInvalidEscape);
     }
     char32_t cp = 0;
     if (!read_hex4(cp)) return false;

@@ -74,8 +74,8 @@ void write_scalar(const Value& value, std::string& out) {
 // One open container: the position of the next element to write.
 struct Frame {
   const Value* container;
-  std::size_t index = 0;                 // arrays
-  Object::const_iterator member;         // objects
+  std::size_t index = 0;          // arrays
+  Object::const_iterator member;  // objects
 };
 
 }  // namespace
@@ -97,13 +97,27 @@ void write_string(std::string_view text, std::string& out) {
     out.append(text, run, i - run);
     run = i + 1;
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         out += "\\u00";
         out += kHex[c >> 4];

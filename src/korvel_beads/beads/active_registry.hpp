@@ -1,6 +1,6 @@
 // korvel_beads active registry: parse_active_beads_dir reads the active Beads directory from the
-// output of "bd where --json"; validate_active_registry_path checks that the rendered formula is the
-// one file of its name in that directory's "formulas" subdirectory.
+// output of "bd where --json"; validate_active_registry_path checks that the rendered formula is
+// the one file of its name in that directory's "formulas" subdirectory.
 #pragma once
 
 #include <expected>
@@ -13,9 +13,9 @@
 namespace korvel_beads {
 
 // The "path" string of the single JSON object that makes up `output` (surrounding JSON whitespace
-// allowed; a repeated "path" counts last). nullopt for anything else: not exactly one JSON document,
-// not an object, no "path", a "path" that is not a string, or one holding a NUL character (no
-// operating-system path does, and the NUL would cut it short).
+// allowed; a repeated "path" counts last). nullopt for anything else: not exactly one JSON
+// document, not an object, no "path", a "path" that is not a string, or one holding a NUL character
+// (no operating-system path does, and the NUL would cut it short).
 std::optional<std::filesystem::path> parse_active_beads_dir(std::string_view output);
 
 // Given the canonical active Beads directory D, the candidates are D/formulas/{name}.formula.toml

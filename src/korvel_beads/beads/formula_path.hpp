@@ -1,6 +1,6 @@
-// korvel_beads formula path rules: validate_utf8_path (paths that must become text), is_formula_path
-// (the ".formula.toml" / ".formula.json" suffix rule) and normalize_output (the rendered formula's
-// canonical parent joined with its unresolved file name).
+// korvel_beads formula path rules: validate_utf8_path (paths that must become text),
+// is_formula_path (the ".formula.toml" / ".formula.json" suffix rule) and normalize_output (the
+// rendered formula's canonical parent joined with its unresolved file name).
 #pragma once
 
 #include <expected>

@@ -1,5 +1,6 @@
-// korvel_beads Beads variables: the key rule, the value rule, validate_bead_variables (both rules over
-// a request's variables, keys before values) and append_variables, which turns the variables into
+// korvel_beads Beads variables: the key rule, the value rule, validate_bead_variables (both rules
+// over a request's variables, keys before values) and append_variables, which turns the variables
+// into
 // "--var" "{key}={value}" arguments for bd.
 #pragma once
 

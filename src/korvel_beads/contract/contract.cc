@@ -7,10 +7,14 @@ namespace korvel_beads {
 
 std::string_view text_form(BeadOperation operation) noexcept {
   switch (operation) {
-    case BeadOperation::Render: return "render";
-    case BeadOperation::Validate: return "validate";
-    case BeadOperation::PreviewPour: return "preview_pour";
-    case BeadOperation::Pour: return "pour";
+    case BeadOperation::Render:
+      return "render";
+    case BeadOperation::Validate:
+      return "validate";
+    case BeadOperation::PreviewPour:
+      return "preview_pour";
+    case BeadOperation::Pour:
+      return "pour";
   }
   return "";
 }
@@ -25,38 +29,52 @@ std::optional<BeadOperation> parse_operation(std::string_view text) noexcept {
 
 std::string_view text_form(BeadStage stage) noexcept {
   switch (stage) {
-    case BeadStage::Render: return "render";
-    case BeadStage::Validate: return "validate";
-    case BeadStage::ResolveActiveRegistry: return "resolve_active_registry";
-    case BeadStage::PreviewPour: return "preview_pour";
-    case BeadStage::Pour: return "pour";
+    case BeadStage::Render:
+      return "render";
+    case BeadStage::Validate:
+      return "validate";
+    case BeadStage::ResolveActiveRegistry:
+      return "resolve_active_registry";
+    case BeadStage::PreviewPour:
+      return "preview_pour";
+    case BeadStage::Pour:
+      return "pour";
   }
   return "";
 }
 
 std::string_view display_name(BeadStage stage) noexcept {
   switch (stage) {
-    case BeadStage::Render: return "Render";
-    case BeadStage::Validate: return "Validate";
-    case BeadStage::ResolveActiveRegistry: return "ResolveActiveRegistry";
-    case BeadStage::PreviewPour: return "PreviewPour";
-    case BeadStage::Pour: return "Pour";
+    case BeadStage::Render:
+      return "Render";
+    case BeadStage::Validate:
+      return "Validate";
+    case BeadStage::ResolveActiveRegistry:
+      return "ResolveActiveRegistry";
+    case BeadStage::PreviewPour:
+      return "PreviewPour";
+    case BeadStage::Pour:
+      return "Pour";
   }
   return "";
 }
 
 std::string_view text_form(PourAuthorization authorization) noexcept {
   switch (authorization) {
-    case PourAuthorization::CreatePersistentBeads: return "CreatePersistentBeads";
+    case PourAuthorization::CreatePersistentBeads:
+      return "CreatePersistentBeads";
   }
   return "";
 }
 
 std::string_view BeadStageOutcome::kind_text() const noexcept {
   switch (kind_) {
-    case Kind::Succeeded: return "succeeded";
-    case Kind::Skipped: return "skipped";
-    case Kind::Failed: return "failed";
+    case Kind::Succeeded:
+      return "succeeded";
+    case Kind::Skipped:
+      return "skipped";
+    case Kind::Failed:
+      return "failed";
   }
   return "";
 }
@@ -68,9 +86,12 @@ std::optional<std::string_view> BeadStageOutcome::code() const noexcept {
 
 std::string_view BeadOutcome::kind_text() const noexcept {
   switch (kind_) {
-    case Kind::Succeeded: return "succeeded";
-    case Kind::Refused: return "refused";
-    case Kind::Failed: return "failed";
+    case Kind::Succeeded:
+      return "succeeded";
+    case Kind::Refused:
+      return "refused";
+    case Kind::Failed:
+      return "failed";
   }
   return "";
 }

@@ -1,7 +1,8 @@
-// korvel_beads contract records: BeadComposeRequest (what a caller asks for), BeadComposeReceipt and
-// BeadStageReceipt (what comes back), the outcome values, BeadOperation and BeadStage with their
-// fixed text forms, PourAuthorization, the schema identifier BEADS_SCHEMA_V1 and elapsed_ms, the
-// one conversion of a duration into the receipts' whole milliseconds. Plain values, no behaviour.
+// korvel_beads contract records: BeadComposeRequest (what a caller asks for), BeadComposeReceipt
+// and BeadStageReceipt (what comes back), the outcome values, BeadOperation and BeadStage with
+// their fixed text forms, PourAuthorization, the schema identifier BEADS_SCHEMA_V1 and elapsed_ms,
+// the one conversion of a duration into the receipts' whole milliseconds. Plain values, no
+// behaviour.
 #pragma once
 
 #include <chrono>
@@ -79,7 +80,9 @@ class BeadOutcome {
 
   BeadOutcome() = default;  // Succeeded
   static BeadOutcome succeeded() { return BeadOutcome(Kind::Succeeded, {}); }
-  static BeadOutcome refused(std::string code) { return BeadOutcome(Kind::Refused, std::move(code)); }
+  static BeadOutcome refused(std::string code) {
+    return BeadOutcome(Kind::Refused, std::move(code));
+  }
   static BeadOutcome failed(std::string code) { return BeadOutcome(Kind::Failed, std::move(code)); }
 
   Kind kind() const noexcept { return kind_; }

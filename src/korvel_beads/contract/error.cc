@@ -55,8 +55,15 @@ bool is_printable(char32_t c) noexcept {
   if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) return false;  // C0, DEL, C1
   if (c < 0x7F) return true;
   switch (c) {
-    case 0x00A0: case 0x00AD: case 0x061C: case 0x180E: case 0x1680: case 0x202F: case 0x205F:
-    case 0x3000: case 0xFEFF:
+    case 0x00A0:
+    case 0x00AD:
+    case 0x061C:
+    case 0x180E:
+    case 0x1680:
+    case 0x202F:
+    case 0x205F:
+    case 0x3000:
+    case 0xFEFF:
       return false;
     default:
       break;
@@ -66,10 +73,10 @@ bool is_printable(char32_t c) noexcept {
   if (c >= 0x2028 && c <= 0x202E) return false;  // line/paragraph separators, embeddings
   if (c >= 0x2060 && c <= 0x206F) return false;  // invisible operators, isolates
   if (c >= 0xD800 && c <= 0xDFFF) return false;
-  if (c >= 0xE000 && c <= 0xF8FF) return false;  // private use
-  if (c >= 0xFDD0 && c <= 0xFDEF) return false;  // noncharacters
-  if ((c & 0xFFFE) == 0xFFFE) return false;      // U+xFFFE, U+xFFFF
-  if (c >= 0xFFF9 && c <= 0xFFFB) return false;  // interlinear annotation
+  if (c >= 0xE000 && c <= 0xF8FF) return false;    // private use
+  if (c >= 0xFDD0 && c <= 0xFDEF) return false;    // noncharacters
+  if ((c & 0xFFFE) == 0xFFFE) return false;        // U+xFFFE, U+xFFFF
+  if (c >= 0xFFF9 && c <= 0xFFFB) return false;    // interlinear annotation
   if (c >= 0xE0000 && c <= 0xE0FFF) return false;  // tags, variation selectors supplement
   if (c >= 0xF0000) return false;                  // supplementary private use
   return true;
@@ -106,13 +113,26 @@ std::string quote_value(std::string_view value) {
     const std::size_t start = i;
     const char32_t c = next_code_point(text, i);
     switch (c) {
-      case U'\0': out += "\\0"; continue;
-      case U'\t': out += "\\t"; continue;
-      case U'\r': out += "\\r"; continue;
-      case U'\n': out += "\\n"; continue;
-      case U'\\': out += "\\\\"; continue;
-      case U'"': out += "\\\""; continue;
-      default: break;
+      case U'\0':
+        out += "\\0";
+        continue;
+      case U'\t':
+        out += "\\t";
+        continue;
+      case U'\r':
+        out += "\\r";
+        continue;
+      case U'\n':
+        out += "\\n";
+        continue;
+      case U'\\':
+        out += "\\\\";
+        continue;
+      case U'"':
+        out += "\\\"";
+        continue;
+      default:
+        break;
     }
     if (is_printable(c)) {
       out.append(text, start, i - start);
@@ -247,12 +267,20 @@ BeadComposeError BeadComposeError::bd_unavailable(std::filesystem::path program)
 BeadComposeError BeadComposeError::formula_outside_active_registry(std::filesystem::path path) {
   return make(Variant::FormulaOutsideActiveRegistry, {}, std::move(path));
 }
-BeadComposeError BeadComposeError::formula_name_required() { return BeadComposeError(Variant::FormulaNameRequired); }
-BeadComposeError BeadComposeError::pour_auth_required() { return BeadComposeError(Variant::PourAuthRequired); }
-BeadComposeError BeadComposeError::pour_auth_invalid() { return BeadComposeError(Variant::PourAuthInvalid); }
+BeadComposeError BeadComposeError::formula_name_required() {
+  return BeadComposeError(Variant::FormulaNameRequired);
+}
+BeadComposeError BeadComposeError::pour_auth_required() {
+  return BeadComposeError(Variant::PourAuthRequired);
+}
+BeadComposeError BeadComposeError::pour_auth_invalid() {
+  return BeadComposeError(Variant::PourAuthInvalid);
+}
 BeadComposeError BeadComposeError::cook_failed() { return BeadComposeError(Variant::CookFailed); }
 BeadComposeError BeadComposeError::where_failed() { return BeadComposeError(Variant::WhereFailed); }
-BeadComposeError BeadComposeError::preview_pour_failed() { return BeadComposeError(Variant::PreviewPourFailed); }
+BeadComposeError BeadComposeError::preview_pour_failed() {
+  return BeadComposeError(Variant::PreviewPourFailed);
+}
 BeadComposeError BeadComposeError::pour_failed() { return BeadComposeError(Variant::PourFailed); }
 
 BeadComposeError BeadComposeError::variable_value_invalid(std::string key, std::string value) {

@@ -1,5 +1,5 @@
-// korvel_beads::BeadComposeError — the catalogue of the 25 ways a composition can fail. Each variant
-// has a stable BEADS_... code(), an exact display text message() and the stage_name() it is
+// korvel_beads::BeadComposeError — the catalogue of the 25 ways a composition can fail. Each
+// variant has a stable BEADS_... code(), an exact display text message() and the stage_name() it is
 // attributed to. Paths keep their original bytes; only the message shows them lossily decoded.
 #pragma once
 
