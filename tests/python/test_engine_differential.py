@@ -52,7 +52,8 @@ def run_batch(cases: list[Case]) -> dict[str, dict]:
             for c in pending)
         proc = subprocess.run([str(TOOL), "--batch"], input=lines.encode(), capture_output=True,
                               timeout=GUARD_SECONDS)
-        answers = [json.loads(line) for line in proc.stdout.decode().splitlines() if line]
+        answers = [json.loads(line)
+                   for line in proc.stdout.decode(errors="replace").splitlines() if line]
         for case, answer in zip(pending, answers):
             results[case.name] = answer
         if len(answers) >= len(pending):
@@ -100,6 +101,7 @@ def test_engine_outputs_differ_from_jinja2(case, jinja2_env):
 def test_engine_matches(case, engine_results, jinja2_env):
     got = engine_results[case.name]
     assert "crash" not in got, f"korvel_render died (status {got.get('crash')}): {got['stderr']}"
+    assert "usage" not in got, got["usage"]
     if case.error is not None:
         assert "error" in got, f"expected a failure '{case.error}', rendered {got.get('output')!r}"
         assert got["error"].startswith(case.error), got["error"]
@@ -171,3 +173,36 @@ def test_command_line_inputs(stdin_case, tmp_path):
         assert proc.stdout == "2"
     else:
         assert proc.stderr.strip()
+
+
+def mismatch_report() -> str:
+    """Every case whose engine result differs, as text for the engine's authors."""
+    env = engine_cases.jinja2_environment()
+    results = run_batch(CASES)
+    lines, failed = [], 0
+    for case in CASES:
+        got = results[case.name]
+        if case.error is not None:
+            ok = "error" in got and got["error"].startswith(case.error) and (
+                case.line is None or got["error"].endswith(f"(in {TEMPLATE_NAME}:{case.line})"))
+            want = f"error starting {case.error!r}" + (f" at line {case.line}" if case.line else "")
+        else:
+            want = case.expected if case.expected is not None else engine_cases.render_with_jinja2(
+                case, env)
+            ok = got.get("output") == want
+            want = repr(want)
+        if ok:
+            continue
+        failed += 1
+        shown = case.template if len(case.template) < 300 else case.template[:300] + "..."
+        lines += [f"- {case.name} ({case.why or 'jinja2'})", f"  template: {shown!r}",
+                  f"  context:  {json.dumps(case.context)[:300]}", f"  want:     {want}",
+                  f"  got:      {json.dumps(got)[:600]}"]
+    lines.insert(0, f"{len(CASES)} cases, {len(CASES) - failed} pass, {failed} mismatch")
+    return "\n".join(lines)
+
+
+if __name__ == "__main__":
+    if TOOL is None:
+        raise SystemExit("korvel_render was not built; set KORVEL_RENDER")
+    print(mismatch_report())
