@@ -18,6 +18,58 @@ std::uint8_t byte_at(std::string_view text, std::size_t i) noexcept {
   return static_cast<std::uint8_t>(text[i]);
 }
 
+// The short escapes that JSON strings and TOML basic strings share; empty for other bytes.
+std::string_view short_escape(std::uint8_t b) noexcept {
+  switch (b) {
+    case '"':
+      return "\\\"";
+    case '\\':
+      return "\\\\";
+    case '\b':
+      return "\\b";
+    case '\t':
+      return "\\t";
+    case '\n':
+      return "\\n";
+    case '\f':
+      return "\\f";
+    case '\r':
+      return "\\r";
+    default:
+      return {};
+  }
+}
+
+// Markup characters and the three line-structure controls as XML references; empty for others.
+std::string_view xml_reference(std::uint8_t b) noexcept {
+  switch (b) {
+    case '&':
+      return "&amp;";
+    case '<':
+      return "&lt;";
+    case '>':
+      return "&gt;";
+    case '"':
+      return "&quot;";
+    case '\'':
+      return "&#x27;";
+    case '\t':
+      return "&#x9;";
+    case '\n':
+      return "&#xa;";
+    case '\r':
+      return "&#xd;";
+    default:
+      return {};
+  }
+}
+
+// True when the text holds U+FFFE or U+FFFF (EF BF BE, EF BF BF) at `i`.
+bool is_ffff_noncharacter_at(std::string_view text, std::size_t i) noexcept {
+  return i + 2 < text.size() && byte_at(text, i) == 0xEF && byte_at(text, i + 1) == 0xBF &&
+         (byte_at(text, i + 2) == 0xBE || byte_at(text, i + 2) == 0xBF);
+}
+
 }  // namespace
 
 std::optional<std::string_view> string_text(const engine::Value& value) {
@@ -33,24 +85,15 @@ void append_u4_escape(char32_t cp, std::string& out) {
 
 void append_json_string_escaped(std::string_view text, std::string& out) {
   for (const char c : text) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\b': out += "\\b"; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\f': out += "\\f"; break;
-      case '\r': out += "\\r"; break;
-      default: {
-        const auto b = static_cast<std::uint8_t>(c);
-        if (b < 0x20) {
-          out += "\\u00";
-          out += kLowerHex[b >> 4];
-          out += kLowerHex[b & 0xF];
-        } else {
-          out += c;
-        }
-      }
+    const auto b = static_cast<std::uint8_t>(c);
+    if (const std::string_view e = short_escape(b); !e.empty()) {
+      out += e;
+    } else if (b < 0x20) {
+      out += "\\u00";
+      out += kLowerHex[b >> 4];
+      out += kLowerHex[b & 0xF];
+    } else {
+      out += c;
     }
   }
 }
@@ -58,21 +101,13 @@ void append_json_string_escaped(std::string_view text, std::string& out) {
 void append_toml_basic_escaped(std::string_view text, std::string& out) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     const std::uint8_t b = byte_at(text, i);
-    switch (b) {
-      case '\b': out += "\\b"; continue;
-      case '\t': out += "\\t"; continue;
-      case '\n': out += "\\n"; continue;
-      case '\f': out += "\\f"; continue;
-      case '\r': out += "\\r"; continue;
-      case '"': out += "\\\""; continue;
-      case '\\': out += "\\\\"; continue;
-      default: break;
-    }
-    if (b < 0x20 || b == 0x7F) {
+    if (const std::string_view e = short_escape(b); !e.empty()) {
+      out += e;
+    } else if (b < 0x20 || b == 0x7F) {
       append_u4_escape(b, out);
     } else if (b == 0xC2 && i + 1 < text.size() && byte_at(text, i + 1) >= 0x80 &&
                byte_at(text, i + 1) <= 0x9F) {
-      // U+0080..U+009F, the C1 controls, encoded as C2 80..C2 9F.
+      // C2 80..C2 9F: the C1 controls U+0080..U+009F.
       append_u4_escape(byte_at(text, i + 1), out);
       ++i;
     } else {
@@ -99,28 +134,17 @@ engine::Result<void> write_escaped(engine::Output& out, std::string_view text) {
 }  // namespace
 
 std::string xml_char_safe_string(std::string_view text) {
+  constexpr std::string_view kReplacement = "&#xfffd;";
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto b = static_cast<std::uint8_t>(text[i]);
-    switch (b) {
-      case '&': out += "&amp;"; continue;
-      case '<': out += "&lt;"; continue;
-      case '>': out += "&gt;"; continue;
-      case '"': out += "&quot;"; continue;
-      case '\'': out += "&#x27;"; continue;
-      case '\t': out += "&#x9;"; continue;
-      case '\n': out += "&#xa;"; continue;
-      case '\r': out += "&#xd;"; continue;
-      default: break;
-    }
-    if (b < 0x20) {
-      out += "&#xfffd;";
-    } else if (b == 0xEF && i + 2 < text.size() && static_cast<std::uint8_t>(text[i + 1]) == 0xBF &&
-               (static_cast<std::uint8_t>(text[i + 2]) == 0xBE ||
-                static_cast<std::uint8_t>(text[i + 2]) == 0xBF)) {
-      // U+FFFE and U+FFFF are not XML characters either.
-      out += "&#xfffd;";
+    const std::uint8_t b = detail::byte_at(text, i);
+    if (const std::string_view r = detail::xml_reference(b); !r.empty()) {
+      out += r;
+    } else if (b < 0x20) {
+      out += kReplacement;  // C0 controls that XML 1.0 forbids even as references
+    } else if (detail::is_ffff_noncharacter_at(text, i)) {
+      out += kReplacement;
       i += 2;
     } else {
       out += static_cast<char>(b);

@@ -26,7 +26,8 @@ bool equals_ignoring_ascii_case(std::string_view a, std::string_view lower) noex
 std::string_view path_extension(std::string_view name) noexcept {
   while (name.size() > 1 && name.back() == '/') name.remove_suffix(1);
   const std::size_t slash = name.rfind('/');
-  const std::string_view component = slash == std::string_view::npos ? name : name.substr(slash + 1);
+  const std::string_view component =
+      slash == std::string_view::npos ? name : name.substr(slash + 1);
   if (component == "..") return {};
   const std::size_t dot = component.rfind('.');
   if (dot == std::string_view::npos || dot == 0) return {};
@@ -65,10 +66,8 @@ engine::Result<engine::Value> map_get_unknown_method_callback(engine::State& sta
     if (!found->is_undefined()) return found;
     return args.size() == 2 ? args[1] : engine::Value::undefined();
   }
-  std::string detail(engine::kind_name(value.kind()));
-  detail += " has no method named ";
-  detail += method;
-  return engine::fail(engine::ErrorKind::UnknownMethod, std::move(detail));
+  // Without a detail, so the engine adds its own, which names the value's kind and the method.
+  return engine::fail(engine::ErrorKind::UnknownMethod);
 }
 
 void configure_environment(engine::Environment& env, EscapeMode mode) {

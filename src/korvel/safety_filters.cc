@@ -28,12 +28,23 @@ std::size_t noncharacter_ffff_length(std::string_view text, std::size_t i) noexc
 // The turtle_escape table; false when `b` is not in it.
 bool append_turtle_escape(std::uint8_t b, std::string& out) {
   switch (b) {
-    case '\\': out += "\\\\"; return true;
-    case '"': out += "\\\""; return true;
-    case '\n': out += "\\n"; return true;
-    case '\r': out += "\\r"; return true;
-    case '\t': out += "\\t"; return true;
-    default: return false;
+    case '\\':
+      out += "\\\\";
+      return true;
+    case '"':
+      out += "\\\"";
+      return true;
+    case '\n':
+      out += "\\n";
+      return true;
+    case '\r':
+      out += "\\r";
+      return true;
+    case '\t':
+      out += "\\t";
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -111,9 +122,14 @@ std::string md_table_safe_text(std::string_view text) {
   for (const char c : text) {
     switch (c) {
       case '\n':
-      case '\r': out += ' '; break;
-      case '|': out += "\\|"; break;
-      default: out += c;
+      case '\r':
+        out += ' ';
+        break;
+      case '|':
+        out += "\\|";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -230,8 +246,7 @@ Result<Value> frontmatter_safe_filter(engine::State&, std::span<const Value> arg
   return apply(args, kwargs, detail::frontmatter_safe_text, Mark::Safe);
 }
 
-Result<Value> yaml_safe_filter(engine::State&, std::span<const Value> args,
-                               const Kwargs& kwargs) {
+Result<Value> yaml_safe_filter(engine::State&, std::span<const Value> args, const Kwargs& kwargs) {
   return apply(args, kwargs, detail::yaml_safe_text, Mark::Ordinary);
 }
 

@@ -7,7 +7,9 @@
 namespace korvel {
 namespace {
 
-char ascii_lower(char c) noexcept { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char ascii_lower(char c) noexcept {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool ends_with_ignoring_ascii_case(std::string_view text, std::string_view lower_suffix) noexcept {
   if (text.size() < lower_suffix.size()) return false;

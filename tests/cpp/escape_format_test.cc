@@ -44,7 +44,8 @@ TEST(JsonStringEscaping, FollowsTheTable) {
       {"\x01\x0b\x1b\x1f", "\\u0001\\u000b\\u001b\\u001f"},  // lowercase hexadecimal
       {"a/b", "a/b"},
       {"\x7f", "\x7f"},
-      {"\xC2\x85\xE2\x80\xA8\xEF\xBB\xBF\xF0\x9F\x98\x80", "\xC2\x85\xE2\x80\xA8\xEF\xBB\xBF\xF0\x9F\x98\x80"},
+      {"\xC2\x85\xE2\x80\xA8\xEF\xBB\xBF\xF0\x9F\x98\x80",
+       "\xC2\x85\xE2\x80\xA8\xEF\xBB\xBF\xF0\x9F\x98\x80"},
       {"\xE2\x82\xAC 5", "\xE2\x82\xAC 5"},
   };
   for (const auto& c : cases) EXPECT_EQ(json_escaped(c.in), c.out) << c.in;
@@ -101,7 +102,9 @@ TEST(XmlCharSafeString, EscapesMarkupAndReplacesWhatXmlCannotCarry) {
 
 // ----- format_korvel_markup over every value kind and escape choice -----
 
-EscapeChoice custom(std::string_view name) { return {EscapeChoice::Kind::Custom, std::string(name)}; }
+EscapeChoice custom(std::string_view name) {
+  return {EscapeChoice::Kind::Custom, std::string(name)};
+}
 
 // What the formatter writes, or "<error: ...>" when it fails.
 std::string format(const Value& value, const EscapeChoice& choice) {
@@ -132,12 +135,12 @@ TEST(FormatKorvelMarkup, EveryValueKindInEveryEscapeChoice) {
       {"integer", Value::from_int(42), "42", "42", "42", "42", "42"},
       {"negative", Value::from_int(-7), "-7", "-7", "-7", "-7", "-7"},
       {"2.0", Value::from_float(2.0), "2.0", "2.0", "2.0", "2.0", "2.0"},
-      {"1e16", Value::from_float(1e16), "1e+16", "10000000000000000.0",
-       "10000000000000000.0", "1e+16", "10000000000000000.0"},
+      {"1e16", Value::from_float(1e16), "1e+16", "10000000000000000.0", "10000000000000000.0",
+       "1e+16", "10000000000000000.0"},
       {"1e-6", Value::from_float(0.000001), "1e-6", "0.000001", "0.000001", "1e-6", "0.000001"},
       {"quotes", Value::from_string("say \"hi\" & <b>"), "say \\\"hi\\\" & <b>",
-       "say &quot;hi&quot; &amp; &lt;b&gt;", "say \\\"hi\\\" & <b>",
-       "\"say \\\"hi\\\" & <b>\"", "say \"hi\" & <b>"},
+       "say &quot;hi&quot; &amp; &lt;b&gt;", "say \\\"hi\\\" & <b>", "\"say \\\"hi\\\" & <b>\"",
+       "say \"hi\" & <b>"},
       {"controls", Value::from_string("\t\\\x01\x7f/"), "\\t\\\\\\u0001\x7f/",
        "&#x9;\\&#xfffd;\x7f/", "\\t\\\\\\u0001\\u007F/", "\"\\t\\\\\\u0001\x7f/\"",
        "\t\\\x01\x7f/"},
@@ -149,8 +152,8 @@ TEST(FormatKorvelMarkup, EveryValueKindInEveryEscapeChoice) {
        "<i>\\\"x\\\"</i>", "<i>\"x\"</i>", "<i>\"x\"</i>"},
       {"utf-8 bytes", Value::from_bytes("h\xC3\xA9"), "h\xC3\xA9", "h\xC3\xA9", "h\xC3\xA9",
        "[104,195,169]", "h\xC3\xA9"},
-      {"invalid bytes", Value::from_bytes("a\xFF"), "[97,255]", "a\xEF\xBF\xBD",
-       "a\xEF\xBF\xBD", "[97,255]", "a\xEF\xBF\xBD"},
+      {"invalid bytes", Value::from_bytes("a\xFF"), "[97,255]", "a\xEF\xBF\xBD", "a\xEF\xBF\xBD",
+       "[97,255]", "a\xEF\xBF\xBD"},
       {"sequence", seq, "[\\\"a\\\",1]", "[&quot;a&quot;, 1]", "[\\\"a\\\", 1]", "[\"a\",1]",
        "[\"a\", 1]"},
       {"map", map, "{\\\"k\\\":1}", "{&quot;k&quot;: 1}", "{\\\"k\\\": 1}", "{\"k\":1}",

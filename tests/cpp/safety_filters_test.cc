@@ -34,7 +34,10 @@ TEST(CdataEscape, SplitsTheSectionAtEveryEndMarker) {
       {"\t\n", "\t\n"},
       // What XML cannot carry at all becomes U+FFFD; a carriage return survives only as a
       // character reference between two sections.
-      {"a\x01" "b", "a\xEF\xBF\xBD" "b"},
+      {"a\x01"
+       "b",
+       "a\xEF\xBF\xBD"
+       "b"},
       {"\xEF\xBF\xBE", "\xEF\xBF\xBD"},
       {"a\r\nb", "a]]>&#xd;<![CDATA[\nb"},
       {"\x7f\xC2\x85\xE2\x82\xAC", "\x7f\xC2\x85\xE2\x82\xAC"},
