@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -113,9 +114,9 @@ TEST(RunnerError, OsErrorsDisplayDescriptionAndNumber) {
     RunnerErrorKind kind;
   };
   const Case cases[] = {
-      {ENOENT, RunnerErrorKind::NotFound},     {EACCES, RunnerErrorKind::PermissionDenied},
+      {ENOENT, RunnerErrorKind::NotFound},        {EACCES, RunnerErrorKind::PermissionDenied},
       {EPERM, RunnerErrorKind::PermissionDenied}, {EINVAL, RunnerErrorKind::InvalidInput},
-      {ENOTDIR, RunnerErrorKind::NotADirectory}, {EIO, RunnerErrorKind::Other},
+      {ENOTDIR, RunnerErrorKind::NotADirectory},  {EIO, RunnerErrorKind::Other},
   };
   for (const Case& c : cases) {
     const RunnerError e = RunnerError::from_os(c.code);
@@ -128,7 +129,8 @@ TEST(RunnerError, OsErrorsDisplayDescriptionAndNumber) {
 }
 
 TEST(RunnerError, RunnerMadeErrorsDisplayTheirMessageExactly) {
-  const RunnerError e = RunnerError::custom(RunnerErrorKind::Other, "child stdout was not captured");
+  const RunnerError e =
+      RunnerError::custom(RunnerErrorKind::Other, "child stdout was not captured");
   EXPECT_EQ(e.display(), "child stdout was not captured");
   EXPECT_EQ(e.os_error(), std::nullopt);
   EXPECT_EQ(process_output_limit_error().display(), "korvel-beads process output limit exceeded");
@@ -156,7 +158,8 @@ TEST(RunnerError, OnlyTheExactOutputLimitErrorIsRecognised) {
        false, "other kind"},
       {RunnerError::from_os(EIO), false, "an OS error"},
   };
-  for (const Case& c : cases) EXPECT_EQ(is_process_output_limit_error(c.error), c.expected) << c.why;
+  for (const Case& c : cases)
+    EXPECT_EQ(is_process_output_limit_error(c.error), c.expected) << c.why;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -195,23 +198,32 @@ TEST(CaptureTracker, StateFollowsTheEvents) {
   std::vector<Case> cases;
   cases.push_back({"nothing yet", {}, CaptureState::Running, true});
   cases.push_back({"one clean stream", {finished_ok(Out)}, CaptureState::Running, true});
-  cases.push_back(
-      {"both clean, either order", {finished_ok(Err), finished_ok(Out)}, CaptureState::Complete,
-       false});
+  cases.push_back({"both clean, either order",
+                   {finished_ok(Err), finished_ok(Out)},
+                   CaptureState::Complete,
+                   false});
   cases.push_back({"breach reported", {LimitExceeded{}}, CaptureState::OverLimit, true});
-  cases.push_back({"truncated result without the event", {finished_ok(Out, true)},
-                   CaptureState::OverLimit, true});
+  cases.push_back({"truncated result without the event",
+                   {finished_ok(Out, true)},
+                   CaptureState::OverLimit,
+                   true});
   cases.push_back({"read error", {finished_error(Out)}, CaptureState::CaptureFailed, true});
   cases.push_back({"read error then clean stream is not complete",
-                   {finished_error(Out), finished_ok(Err)}, CaptureState::CaptureFailed, false});
+                   {finished_error(Out), finished_ok(Err)},
+                   CaptureState::CaptureFailed,
+                   false});
   cases.push_back({"breach after a read error takes precedence",
                    {finished_error(Out), LimitExceeded{}, finished_ok(Err, true)},
-                   CaptureState::OverLimit, false});
+                   CaptureState::OverLimit,
+                   false});
   cases.push_back({"read error after a breach changes nothing",
                    {LimitExceeded{}, finished_ok(Out, true), finished_error(Err)},
-                   CaptureState::OverLimit, false});
+                   CaptureState::OverLimit,
+                   false});
   cases.push_back({"breach then clean other stream is not complete",
-                   {finished_ok(Out, true), finished_ok(Err)}, CaptureState::OverLimit, false});
+                   {finished_ok(Out, true), finished_ok(Err)},
+                   CaptureState::OverLimit,
+                   false});
   for (Case& c : cases) {
     detail::CaptureTracker tracker;
     for (auto& e : c.events) tracker.apply(std::move(e));
@@ -222,8 +234,10 @@ TEST(CaptureTracker, StateFollowsTheEvents) {
 
 TEST(CaptureTracker, KeepsEachStreamsResultInItsSlot) {
   detail::CaptureTracker tracker;
-  tracker.apply(detail::Finished{detail::OutputStream::Stderr, detail::CapturedStream{"err", false}});
-  tracker.apply(detail::Finished{detail::OutputStream::Stdout, detail::CapturedStream{"out", false}});
+  tracker.apply(
+      detail::Finished{detail::OutputStream::Stderr, detail::CapturedStream{"err", false}});
+  tracker.apply(
+      detail::Finished{detail::OutputStream::Stdout, detail::CapturedStream{"out", false}});
   ASSERT_FALSE(tracker.pending());
   EXPECT_EQ((*tracker.slot(detail::OutputStream::Stdout))->bytes, "out");
   EXPECT_EQ((*tracker.slot(detail::OutputStream::Stderr))->bytes, "err");
@@ -290,8 +304,8 @@ TEST(StdProcessRunner, KeepsUpToTheLimitPerStreamAndFailsOneByteBeyond) {
       EXPECT_EQ(out->exit_status, 0) << c.name;
     } else {
       ASSERT_FALSE(out.has_value()) << c.name;
-      EXPECT_TRUE(is_process_output_limit_error(out.error())) << c.name << ": "
-                                                              << out.error().display();
+      EXPECT_TRUE(is_process_output_limit_error(out.error()))
+          << c.name << ": " << out.error().display();
     }
   }
   EXPECT_TRUE(has_no_children());
@@ -363,12 +377,13 @@ TEST(StdProcessRunner, ChildHasDefaultSigpipeAndNoBlockedSignals) {
   sigemptyset(&block);
   sigaddset(&block, SIGTERM);
   ASSERT_EQ(::pthread_sigmask(SIG_BLOCK, &block, &old_mask), 0);
-  struct sigaction ignore {}, old_pipe {};
+  struct sigaction ignore {
+  }, old_pipe{};
   ignore.sa_handler = SIG_IGN;
   ASSERT_EQ(::sigaction(SIGPIPE, &ignore, &old_pipe), 0);
   // With SIGPIPE ignored, `yes` would complain of a broken pipe on stderr instead of dying quietly.
-  auto out = StdProcessRunner().run(
-      shell("yes | head -c 1 >/dev/null; kill -TERM $$; echo survived"));
+  auto out =
+      StdProcessRunner().run(shell("yes | head -c 1 >/dev/null; kill -TERM $$; echo survived"));
   ::sigaction(SIGPIPE, &old_pipe, nullptr);
   ::pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
   ASSERT_TRUE(out.has_value()) << out.error().display();
@@ -388,12 +403,18 @@ TEST(StdProcessRunner, StartFailuresAreOsErrors) {
     int code;
   };
   const Case cases[] = {
-      {"missing path", {dir.path() / "no-such-program", {}, "/"}, RunnerErrorKind::NotFound,
+      {"missing path",
+       {dir.path() / "no-such-program", {}, "/"},
+       RunnerErrorKind::NotFound,
        ENOENT},
-      {"name not on the path", {"korvel-runner-no-such-program", {}, "/"},
-       RunnerErrorKind::NotFound, ENOENT},
-      {"missing directory", {"/bin/sh", {"-c", "true"}, dir.path() / "missing"},
-       RunnerErrorKind::NotFound, ENOENT},
+      {"name not on the path",
+       {"korvel-runner-no-such-program", {}, "/"},
+       RunnerErrorKind::NotFound,
+       ENOENT},
+      {"missing directory",
+       {"/bin/sh", {"-c", "true"}, dir.path() / "missing"},
+       RunnerErrorKind::NotFound,
+       ENOENT},
       {"not executable", {not_executable, {}, "/"}, RunnerErrorKind::PermissionDenied, EACCES},
   };
   for (const Case& c : cases) {
@@ -490,17 +511,18 @@ TEST(StdProcessRunner, ConcurrentRunsEachGetTheirOwnOutputAndLeakNothing) {
 // Starts the real reader, except for `broken`, which `replace` handles.
 template <class Replace>
 detail::CaptureSpawner spawner_breaking(detail::OutputStream broken, Replace replace) {
-  return [broken, replace](detail::Fd pipe, detail::OutputStream stream,
-                           detail::CaptureSender sender)
-             -> std::expected<detail::ReaderThread, RunnerError> {
+  return [broken, replace](
+             detail::Fd pipe, detail::OutputStream stream,
+             detail::CaptureSender sender) -> std::expected<detail::ReaderThread, RunnerError> {
     if (stream == broken) return replace(std::move(pipe), stream, std::move(sender));
     return detail::spawn_capture(std::move(pipe), stream, std::move(sender));
   };
 }
 
 TEST(RunCommand, ReaderThatCannotStartKillsAndReapsTheChild) {
-  const auto refuse = [](detail::Fd, detail::OutputStream, detail::CaptureSender)
-      -> std::expected<detail::ReaderThread, RunnerError> {
+  const auto refuse =
+      [](detail::Fd, detail::OutputStream,
+         detail::CaptureSender) -> std::expected<detail::ReaderThread, RunnerError> {
     return std::unexpected(RunnerError::custom(
         RunnerErrorKind::Other, "failed to spawn thread: Resource temporarily unavailable"));
   };
@@ -520,20 +542,21 @@ TEST(RunCommand, ReaderThatCannotStartKillsAndReapsTheChild) {
 }
 
 TEST(RunCommand, ReaderThatDiesIsReportedAfterTheGroupIsReaped) {
-  const auto die = [](detail::Fd pipe, detail::OutputStream, detail::CaptureSender sender)
-      -> std::expected<detail::ReaderThread, RunnerError> {
+  const auto die =
+      [](detail::Fd pipe, detail::OutputStream,
+         detail::CaptureSender sender) -> std::expected<detail::ReaderThread, RunnerError> {
     std::promise<void> done;
     std::future<void> finished = done.get_future();
-    std::thread thread([pipe = std::move(pipe), sender = std::move(sender),
-                        done = std::move(done)]() mutable {
-      sender.close();  // ends without its Finished event, as a dying reader does
-      done.set_exception(std::make_exception_ptr(std::runtime_error("reader died")));
-    });
+    std::thread thread(
+        [pipe = std::move(pipe), sender = std::move(sender), done = std::move(done)]() mutable {
+          sender.close();  // ends without its Finished event, as a dying reader does
+          done.set_exception(std::make_exception_ptr(std::runtime_error("reader died")));
+        });
     return detail::ReaderThread(std::move(thread), std::move(finished));
   };
   for (auto stream : {detail::OutputStream::Stdout, detail::OutputStream::Stderr}) {
-    auto out = detail::run_command(shell("printf out; printf err >&2"),
-                                   spawner_breaking(stream, die));
+    auto out =
+        detail::run_command(shell("printf out; printf err >&2"), spawner_breaking(stream, die));
     ASSERT_FALSE(out.has_value());
     EXPECT_EQ(out.error().display(), "child output reader panicked");
     EXPECT_TRUE(has_no_children());

@@ -41,7 +41,8 @@ CaptureResult capture_stream(const Fd& pipe, CaptureSender& sender) {
     if (n < 0) return std::unexpected(RunnerError::from_os(errno));
     if (n == 0) return captured;
     const std::size_t got = static_cast<std::size_t>(n);
-    const std::size_t room = CAPTURE_LIMIT_BYTES - std::min(CAPTURE_LIMIT_BYTES, captured.bytes.size());
+    const std::size_t room =
+        CAPTURE_LIMIT_BYTES - std::min(CAPTURE_LIMIT_BYTES, captured.bytes.size());
     captured.bytes.append(scratch, std::min(room, got));
     if (got > room && !captured.truncated) {
       // Reported at once so that run() kills the group while this thread keeps draining.

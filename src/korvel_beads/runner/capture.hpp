@@ -45,7 +45,12 @@ using CaptureEvent = std::variant<LimitExceeded, Finished>;
 using CaptureSender = EventSender<CaptureEvent>;
 using CaptureReceiver = EventReceiver<CaptureEvent>;
 
-enum class CaptureState : std::uint8_t { Running = 0, OverLimit = 1, CaptureFailed = 2, Complete = 3 };
+enum class CaptureState : std::uint8_t {
+  Running = 0,
+  OverLimit = 1,
+  CaptureFailed = 2,
+  Complete = 3
+};
 
 class CaptureTracker {
  public:

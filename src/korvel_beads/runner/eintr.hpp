@@ -1,5 +1,5 @@
-// korvel_beads::detail::retry_on_eintr — the one place where the runner repeats a system call that a
-// signal handler interrupted (reads from the pipes, waits for the child). Internal to the runner.
+// korvel_beads::detail::retry_on_eintr — the one place where the runner repeats a system call that
+// a signal handler interrupted (reads from the pipes, waits for the child). Internal to the runner.
 #pragma once
 
 #include <cerrno>

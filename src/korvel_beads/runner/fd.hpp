@@ -1,5 +1,6 @@
 // korvel_beads::detail::Fd — the one owner of a file descriptor (closed when the owner goes), and
-// make_pipe(), which creates a pipe whose ends are close-on-exec from birth. Internal to the runner.
+// make_pipe(), which creates a pipe whose ends are close-on-exec from birth. Internal to the
+// runner.
 #pragma once
 
 #include <expected>

@@ -15,21 +15,33 @@
 
 #include "korvel_beads/runner/eintr.hpp"
 
+#if defined(__APPLE__)
+#include <crt_externs.h>
+#else
 extern char** environ;
+#endif
 
 namespace korvel_beads::detail {
 namespace {
 
-// The working-directory file action is only available under its _np name on glibc (2.29 and
-// later) and macOS (10.15 and later).
-#if defined(__APPLE__) || \
-    (defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 29)))
+// The working-directory file action is available under its _np name on glibc (2.29 and later),
+// macOS (10.15 and later), musl and the BSDs.
+#if defined(__GLIBC__) && (__GLIBC__ < 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ < 29))
+#error "glibc 2.29 or later is needed for posix_spawn_file_actions_addchdir_np"
+#endif
 int add_chdir(posix_spawn_file_actions_t* actions, const char* dir) {
   return posix_spawn_file_actions_addchdir_np(actions, dir);
 }
+
+// The host's environment as it is now. In a macOS bundle (the Python extension module is one)
+// `environ` cannot be linked directly; _NSGetEnviron is the supported way there.
+char** current_environment() {
+#if defined(__APPLE__)
+  return *_NSGetEnviron();
 #else
-#error "posix_spawn_file_actions_addchdir_np is required to start a child in its directory"
+  return environ;
 #endif
+}
 
 RunnerError nul_byte_error() {
   return RunnerError::custom(RunnerErrorKind::InvalidInput, "nul byte found in provided data");
@@ -82,8 +94,8 @@ int configure(SpawnAttributes& attributes) {
   sigemptyset(&mask);
   if (int rc = posix_spawnattr_setsigmask(attr, &mask)) return rc;
   return posix_spawnattr_setflags(
-      attr, static_cast<short>(POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF |
-                               POSIX_SPAWN_SETSIGMASK));
+      attr,
+      static_cast<short>(POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK));
 }
 
 }  // namespace
@@ -132,10 +144,11 @@ std::expected<ManagedChild, RunnerError> ManagedChild::spawn(const CommandSpec& 
 
   pid_t pid = -1;
   const bool search_path = program.find('/') == std::string::npos;
-  const int rc = search_path ? posix_spawnp(&pid, program.c_str(), actions.get(), attributes.get(),
-                                            argv.data(), environ)
-                             : posix_spawn(&pid, program.c_str(), actions.get(), attributes.get(),
-                                           argv.data(), environ);
+  char** env = current_environment();
+  const int rc =
+      search_path
+          ? posix_spawnp(&pid, program.c_str(), actions.get(), attributes.get(), argv.data(), env)
+          : posix_spawn(&pid, program.c_str(), actions.get(), attributes.get(), argv.data(), env);
   if (rc != 0) return std::unexpected(RunnerError::from_os(rc));
   // The write ends close here with `out` and `err`: from now on only the child's group holds
   // them, so the readers see end-of-file when the group is done writing.
@@ -157,9 +170,13 @@ ManagedChild::~ManagedChild() {
   retry_on_eintr([&] { return ::waitpid(pid_, &status, 0); });
 }
 
-std::optional<Fd> ManagedChild::take_stdout() noexcept { return std::exchange(stdout_, std::nullopt); }
+std::optional<Fd> ManagedChild::take_stdout() noexcept {
+  return std::exchange(stdout_, std::nullopt);
+}
 
-std::optional<Fd> ManagedChild::take_stderr() noexcept { return std::exchange(stderr_, std::nullopt); }
+std::optional<Fd> ManagedChild::take_stderr() noexcept {
+  return std::exchange(stderr_, std::nullopt);
+}
 
 std::expected<void, RunnerError> ManagedChild::kill_group() {
   if (::killpg(pid_, SIGKILL) == 0) return {};

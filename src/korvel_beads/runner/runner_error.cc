@@ -24,48 +24,81 @@ std::string describe_errno(int code) {
 
 std::string_view runner_error_kind_name(RunnerErrorKind kind) noexcept {
   switch (kind) {
-    case RunnerErrorKind::NotFound: return "not_found";
-    case RunnerErrorKind::PermissionDenied: return "permission_denied";
-    case RunnerErrorKind::AlreadyExists: return "already_exists";
-    case RunnerErrorKind::InvalidInput: return "invalid_input";
-    case RunnerErrorKind::Interrupted: return "interrupted";
-    case RunnerErrorKind::WouldBlock: return "would_block";
-    case RunnerErrorKind::BrokenPipe: return "broken_pipe";
-    case RunnerErrorKind::TimedOut: return "timed_out";
-    case RunnerErrorKind::OutOfMemory: return "out_of_memory";
-    case RunnerErrorKind::NotADirectory: return "not_a_directory";
-    case RunnerErrorKind::IsADirectory: return "is_a_directory";
-    case RunnerErrorKind::ExecutableFileBusy: return "executable_file_busy";
-    case RunnerErrorKind::ArgumentListTooLong: return "argument_list_too_long";
-    case RunnerErrorKind::ResourceBusy: return "resource_busy";
-    case RunnerErrorKind::Unsupported: return "unsupported";
-    case RunnerErrorKind::Other: return "other";
+    case RunnerErrorKind::NotFound:
+      return "not_found";
+    case RunnerErrorKind::PermissionDenied:
+      return "permission_denied";
+    case RunnerErrorKind::AlreadyExists:
+      return "already_exists";
+    case RunnerErrorKind::InvalidInput:
+      return "invalid_input";
+    case RunnerErrorKind::Interrupted:
+      return "interrupted";
+    case RunnerErrorKind::WouldBlock:
+      return "would_block";
+    case RunnerErrorKind::BrokenPipe:
+      return "broken_pipe";
+    case RunnerErrorKind::TimedOut:
+      return "timed_out";
+    case RunnerErrorKind::OutOfMemory:
+      return "out_of_memory";
+    case RunnerErrorKind::NotADirectory:
+      return "not_a_directory";
+    case RunnerErrorKind::IsADirectory:
+      return "is_a_directory";
+    case RunnerErrorKind::ExecutableFileBusy:
+      return "executable_file_busy";
+    case RunnerErrorKind::ArgumentListTooLong:
+      return "argument_list_too_long";
+    case RunnerErrorKind::ResourceBusy:
+      return "resource_busy";
+    case RunnerErrorKind::Unsupported:
+      return "unsupported";
+    case RunnerErrorKind::Other:
+      return "other";
   }
   return "other";
 }
 
 RunnerErrorKind runner_error_kind_from_errno(int code) noexcept {
   switch (code) {
-    case ENOENT: return RunnerErrorKind::NotFound;
+    case ENOENT:
+      return RunnerErrorKind::NotFound;
     case EACCES:
-    case EPERM: return RunnerErrorKind::PermissionDenied;
-    case EEXIST: return RunnerErrorKind::AlreadyExists;
-    case EINVAL: return RunnerErrorKind::InvalidInput;
-    case EINTR: return RunnerErrorKind::Interrupted;
-    case EAGAIN: return RunnerErrorKind::WouldBlock;
+    case EPERM:
+      return RunnerErrorKind::PermissionDenied;
+    case EEXIST:
+      return RunnerErrorKind::AlreadyExists;
+    case EINVAL:
+      return RunnerErrorKind::InvalidInput;
+    case EINTR:
+      return RunnerErrorKind::Interrupted;
+    case EAGAIN:
+      return RunnerErrorKind::WouldBlock;
 #if defined(EWOULDBLOCK) && EWOULDBLOCK != EAGAIN
-    case EWOULDBLOCK: return RunnerErrorKind::WouldBlock;
+    case EWOULDBLOCK:
+      return RunnerErrorKind::WouldBlock;
 #endif
-    case EPIPE: return RunnerErrorKind::BrokenPipe;
-    case ETIMEDOUT: return RunnerErrorKind::TimedOut;
-    case ENOMEM: return RunnerErrorKind::OutOfMemory;
-    case ENOTDIR: return RunnerErrorKind::NotADirectory;
-    case EISDIR: return RunnerErrorKind::IsADirectory;
-    case ETXTBSY: return RunnerErrorKind::ExecutableFileBusy;
-    case E2BIG: return RunnerErrorKind::ArgumentListTooLong;
-    case EBUSY: return RunnerErrorKind::ResourceBusy;
-    case ENOSYS: return RunnerErrorKind::Unsupported;
-    default: return RunnerErrorKind::Other;
+    case EPIPE:
+      return RunnerErrorKind::BrokenPipe;
+    case ETIMEDOUT:
+      return RunnerErrorKind::TimedOut;
+    case ENOMEM:
+      return RunnerErrorKind::OutOfMemory;
+    case ENOTDIR:
+      return RunnerErrorKind::NotADirectory;
+    case EISDIR:
+      return RunnerErrorKind::IsADirectory;
+    case ETXTBSY:
+      return RunnerErrorKind::ExecutableFileBusy;
+    case E2BIG:
+      return RunnerErrorKind::ArgumentListTooLong;
+    case EBUSY:
+      return RunnerErrorKind::ResourceBusy;
+    case ENOSYS:
+      return RunnerErrorKind::Unsupported;
+    default:
+      return RunnerErrorKind::Other;
   }
 }
 
