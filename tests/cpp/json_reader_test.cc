@@ -5,9 +5,16 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <ostream>
 #include <string>
 
 #include "korvel/json/reader.hpp"
+#include "korvel/json/writer.hpp"
+
+namespace korvel::json {
+// Failures show values as JSON text.
+void PrintTo(const Value& value, std::ostream* out) { *out << write(value); }
+}  // namespace korvel::json
 
 namespace {
 

@@ -6,10 +6,16 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <ostream>
 #include <string>
 
 #include "korvel/json/reader.hpp"
 #include "korvel/json/writer.hpp"
+
+namespace korvel::json {
+// Failures show values as JSON text.
+void PrintTo(const Value& value, std::ostream* out) { *out << write(value); }
+}  // namespace korvel::json
 
 namespace {
 

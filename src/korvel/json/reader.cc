@@ -122,7 +122,9 @@ std::optional<double> to_double(std::string_view number) {
   if (c_locale == static_cast<locale_t>(0)) return std::nullopt;
   errno = 0;
   value = strtod_l(copy.c_str(), nullptr, c_locale);
-  out_of_range = errno == ERANGE;
+  // ERANGE also flags a denormal or zero result, which is the right value; only overflow to
+  // infinity is out of range.
+  out_of_range = errno == ERANGE && std::isinf(value);
   freelocale(c_locale);
 #endif
   if (!out_of_range) {
