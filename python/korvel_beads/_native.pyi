@@ -110,7 +110,7 @@ class BeadStageReceipt:
         """The stage text, one of the ``BeadStage`` values."""
     @property
     def argv(self) -> list[str]:
-        """The ``bd`` command line, program first; empty for the render stage. A new list each read."""
+        """The ``bd`` command line, program first; empty for the render stage. A new list."""
     @property
     def exit_status(self) -> int | None:
         """The child's exit status; None when a signal ended it, and for the render stage."""

@@ -84,7 +84,9 @@ def _compose_variables(variables_file: str | None, settings: Sequence[str]) -> d
         except OSError as failure:
             raise UsageError(f"cannot read --variables file: {failure}") from failure
         except ValueError as failure:
-            raise UsageError(f"--variables file {variables_file} is not JSON: {failure}") from failure
+            raise UsageError(
+                f"--variables file {variables_file} is not JSON: {failure}"
+            ) from failure
         if not isinstance(loaded, dict):
             raise UsageError(f"--variables file {variables_file} must hold a JSON object")
         variables.update(loaded)
@@ -167,14 +169,16 @@ def format_receipt(receipt: _native.BeadComposeReceipt) -> str:
         lines.append(f"  {stage.stage}: {status} in {stage.elapsed_ms} ms\n")
         if stage.argv:
             lines.append(f"    command: {shlex.join(stage.argv)}\n")
-            exit_status = "none (ended by a signal)" if stage.exit_status is None else stage.exit_status
-            lines.append(f"    exit status: {exit_status}\n")
+            status_text = "none (ended by a signal)"
+            if stage.exit_status is not None:
+                status_text = str(stage.exit_status)
+            lines.append(f"    exit status: {status_text}\n")
         if outcome.kind == "failed" and stage.argv:
             lines.append("    standard output:\n" + _indented(stage.stdout_excerpt))
             lines.append("    standard error:\n" + _indented(stage.stderr_excerpt))
-    outcome = receipt.outcome
+    overall = receipt.outcome
     lines.append(
-        f"outcome: {outcome.kind}" + ("" if outcome.code is None else f" {outcome.code}") + "\n"
+        f"outcome: {overall.kind}" + ("" if overall.code is None else f" {overall.code}") + "\n"
     )
     return "".join(lines)
 

@@ -68,9 +68,8 @@ bool check_required(const Signature& signature, std::span<PyRef> bound) {
   }
   if (missing.empty()) return true;
   const std::string list = quoted_list(missing);
-  PyErr_Format(PyExc_TypeError, "%s missing %zu required positional %s: %s",
-               signature.display_name, missing.size(),
-               missing.size() == 1 ? "argument" : "arguments", list.c_str());
+  PyErr_Format(PyExc_TypeError, "%s missing %zu required positional %s: %s", signature.display_name,
+               missing.size(), missing.size() == 1 ? "argument" : "arguments", list.c_str());
   return false;
 }
 
@@ -119,7 +118,8 @@ void note_argument(const char* argument) {
     if (traceback != nullptr) PyException_SetTraceback(value, traceback);
     PyRef add_note(PyUnicode_FromString("add_note"));
     PyRef note(PyUnicode_FromFormat("while processing '%s'", argument));
-    PyRef result(note && add_note ? PyObject_CallMethodOneArg(value, add_note.get(), note.get()) : nullptr);
+    PyRef result(note && add_note ? PyObject_CallMethodOneArg(value, add_note.get(), note.get())
+                                  : nullptr);
     // The argument's own failure is what the caller needs; a failed note must not replace it.
     if (!result) PyErr_Clear();
   }

@@ -1,6 +1,6 @@
 // korvel_beads::native::bind_arguments — binds a call's positional and keyword arguments to the
-// parameters of one of the module's functions or constructors, with the exact TypeError messages the
-// module promises, and the conversions of bound values (str, optional str, class instance) that
+// parameters of one of the module's functions or constructors, with the exact TypeError messages
+// the module promises, and the conversions of bound values (str, optional str, class instance) that
 // attach the note "while processing '{argument}'" to any failure. Internal to the binding.
 #pragma once
 

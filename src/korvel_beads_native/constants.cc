@@ -21,11 +21,12 @@ PyType_Spec bead_operation_spec = {"builtins.BeadOperation", sizeof(PyObject), 0
                                    no_slots};
 PyType_Spec pour_authorization_spec = {"builtins.PourAuthorization", sizeof(PyObject), 0,
                                        kConstantsFlags, no_slots};
-PyType_Spec bead_stage_spec = {"builtins.BeadStage", sizeof(PyObject), 0, kConstantsFlags, no_slots};
+PyType_Spec bead_stage_spec = {"builtins.BeadStage", sizeof(PyObject), 0, kConstantsFlags,
+                               no_slots};
 
 // The contract's text forms are string views; the type creation wants NUL-terminated texts.
-PyTypeObject* create_constants_type(PyType_Spec& spec,
-                                    const std::vector<std::pair<const char*, std::string>>& values) {
+PyTypeObject* create_constants_type(
+    PyType_Spec& spec, const std::vector<std::pair<const char*, std::string>>& values) {
   std::vector<std::pair<const char*, const char*>> attributes;
   attributes.reserve(values.size());
   for (const auto& [name, value] : values) attributes.emplace_back(name, value.c_str());
@@ -49,10 +50,10 @@ PyTypeObject* bead_operation_type() {
 PyTypeObject* pour_authorization_type() {
   static PyTypeObject* type = nullptr;
   if (type == nullptr) {
-    type = create_constants_type(
-        pour_authorization_spec,
-        {{"CREATE_PERSISTENT_BEADS",
-          std::string(text_form(PourAuthorization::CreatePersistentBeads))}});
+    type =
+        create_constants_type(pour_authorization_spec,
+                              {{"CREATE_PERSISTENT_BEADS",
+                                std::string(text_form(PourAuthorization::CreatePersistentBeads))}});
   }
   return type;
 }

@@ -51,7 +51,8 @@ PyBeadComposeReceipt compose_receipt(const BeadComposeReceipt& receipt) {
   converted.operation = std::string(text_form(receipt.operation));
   converted.rendered_formula = display_path(receipt.rendered_formula);
   converted.stages.reserve(receipt.stages.size());
-  for (const BeadStageReceipt& stage : receipt.stages) converted.stages.push_back(stage_receipt(stage));
+  for (const BeadStageReceipt& stage : receipt.stages)
+    converted.stages.push_back(stage_receipt(stage));
   converted.outcome = receipt_outcome(receipt.outcome);
   return converted;
 }
@@ -69,7 +70,8 @@ BeadComposeRequest pipeline_request(const PyBeadComposeRequest& record, BeadOper
   request.formula_name = record.formula_name;
   request.bead_variables = record.bead_variables;
   if (record.bd_executable) request.bd_executable = std::filesystem::path(*record.bd_executable);
-  if (record.pour_authorization) request.pour_authorization = PourAuthorization::CreatePersistentBeads;
+  if (record.pour_authorization)
+    request.pour_authorization = PourAuthorization::CreatePersistentBeads;
   return request;
 }
 
@@ -125,11 +127,11 @@ PyObject* run_entry(const Signature& signature, std::optional<BeadOperation> for
 
 constexpr std::array<const char*, 1> kRequestParameter = {"request"};
 
-#define KORVEL_ENTRY_POINT(function, display, forced)                                         \
-  PyObject* function(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,           \
-                     PyObject* kwnames) {                                                     \
-    static constexpr Signature signature = {display, kRequestParameter, 1, 1};                \
-    return run_entry(signature, forced, args, nargs, kwnames);                                \
+#define KORVEL_ENTRY_POINT(function, display, forced)                               \
+  PyObject* function(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs, \
+                     PyObject* kwnames) {                                           \
+    static constexpr Signature signature = {display, kRequestParameter, 1, 1};      \
+    return run_entry(signature, forced, args, nargs, kwnames);                      \
   }
 
 KORVEL_ENTRY_POINT(execute_entry, "execute()", std::nullopt)

@@ -21,7 +21,7 @@ namespace {
 bool add(PyObject* module, const char* name, PyRef value) {
   if (!value) return false;
   if (PyModule_AddObjectRef(module, name, value.get()) < 0) return false;
-  PyObject* namespace_dict = PyModule_GetDict(module);  // borrowed
+  PyObject* namespace_dict = PyModule_GetDict(module);              // borrowed
   PyObject* all = PyDict_GetItemString(namespace_dict, "__all__");  // borrowed
   if (all == nullptr) {
     PyRef created(PyList_New(0));
@@ -86,4 +86,6 @@ PyModuleDef native_module = {
 }  // namespace
 }  // namespace korvel_beads::native
 
-PyMODINIT_FUNC PyInit__native(void) { return PyModuleDef_Init(&korvel_beads::native::native_module); }
+PyMODINIT_FUNC PyInit__native(void) {
+  return PyModuleDef_Init(&korvel_beads::native::native_module);
+}

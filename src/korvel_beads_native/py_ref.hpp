@@ -1,6 +1,6 @@
 // korvel_beads::native::PyRef — the one owner of a strong Python reference. Every C-API function of
-// the binding holds what it creates in a PyRef, so that each exit path releases exactly what it owns.
-// Internal to the binding.
+// the binding holds what it creates in a PyRef, so that each exit path releases exactly what it
+// owns. Internal to the binding.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN

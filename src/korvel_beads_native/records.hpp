@@ -1,6 +1,7 @@
 // The Python-side records behind the module's classes (PyBeadComposeRequest behind
 // BeadComposeRequest, and so on). They hold plain owned values only and never a Python object, so
-// no class of the module needs to take part in garbage collection for them. Internal to the binding.
+// no class of the module needs to take part in garbage collection for them. Internal to the
+// binding.
 #pragma once
 
 #include <cstdint>

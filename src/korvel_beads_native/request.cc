@@ -32,8 +32,8 @@ bool validate_json_items(PyObject* sequence, int depth) {
   // to keep its length.
   for (Py_ssize_t i = 0; i < (is_list ? PyList_GET_SIZE(sequence) : PyTuple_GET_SIZE(sequence));
        ++i) {
-    PyRef item = PyRef::borrow(is_list ? PyList_GET_ITEM(sequence, i)
-                                       : PyTuple_GET_ITEM(sequence, i));
+    PyRef item =
+        PyRef::borrow(is_list ? PyList_GET_ITEM(sequence, i) : PyTuple_GET_ITEM(sequence, i));
     if (!validate_json_input(item.get(), depth + 1)) return false;
   }
   return true;
@@ -141,9 +141,8 @@ bool read_compose_variables(PyObject* value, korvel::json::Object& object) {
   if (!validate_json_input(value, 1)) return false;
   PyRef text = call_module_function("json", "dumps", value);
   Py_ssize_t size = 0;
-  const char* data = text && PyUnicode_Check(text.get())
-                         ? PyUnicode_AsUTF8AndSize(text.get(), &size)
-                         : nullptr;
+  const char* data =
+      text && PyUnicode_Check(text.get()) ? PyUnicode_AsUTF8AndSize(text.get(), &size) : nullptr;
   if (data == nullptr) {
     if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "json.dumps did not return a str");
     replace_by_request_error();
@@ -163,9 +162,8 @@ bool read_compose_variables(PyObject* value, korvel::json::Object& object) {
 }
 
 constexpr std::array<const char*, 10> kParameterNames = {
-    "working_directory", "template",      "rendered_formula",   "compose_variables",
-    "operation",         "formula_name",  "bead_variables",     "bd_executable",
-    "pour_authorization", "schema"};
+    "working_directory", "template",       "rendered_formula", "compose_variables",  "operation",
+    "formula_name",      "bead_variables", "bd_executable",    "pour_authorization", "schema"};
 constexpr Signature kSignature = {"BeadComposeRequest.__new__()", kParameterNames, 4, 4};
 enum Parameter {
   kWorkingDirectory,
@@ -235,7 +233,8 @@ PyObject* request_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     record->working_directory = std::move(*working_directory);
     record->template_path = std::move(*template_path);
     record->rendered_formula = std::move(*rendered_formula);
-    PyObject* bead_variables = is_given(bound[kBeadVariables]) ? bound[kBeadVariables].get() : nullptr;
+    PyObject* bead_variables =
+        is_given(bound[kBeadVariables]) ? bound[kBeadVariables].get() : nullptr;
     if (!parse_bead_variables(bead_variables, record->bead_variables)) return nullptr;
     if (is_given(bound[kBdExecutable])) {
       record->bd_executable = coerce_path(bound[kBdExecutable].get(), "bd_executable");
@@ -277,7 +276,8 @@ PyObject* get_bead_variables(PyObject* self, void*) {
   for (const auto& [key, value] : record->bead_variables) {
     PyRef key_text(to_python(std::string_view(key)));
     PyRef value_text(to_python(std::string_view(value)));
-    if (!key_text || !value_text || PyDict_SetItem(dict.get(), key_text.get(), value_text.get()) < 0) {
+    if (!key_text || !value_text ||
+        PyDict_SetItem(dict.get(), key_text.get(), value_text.get()) < 0) {
       return nullptr;
     }
   }

@@ -1,5 +1,6 @@
 // The result classes BeadStageOutcome, BeadOutcome, BeadStageReceipt and BeadComposeReceipt:
-// system-made instances with read-only properties that convert the stored record anew on every read.
+// system-made instances with read-only properties that convert the stored record anew on every
+// read.
 #include "korvel_beads_native/types.hpp"
 
 namespace korvel_beads::native {
@@ -85,9 +86,8 @@ PyType_Spec outcome_spec = {"builtins.BeadOutcome", kBasicSize<PyBeadOutcome>, 0
                             outcome_slots};
 PyType_Spec stage_receipt_spec = {"builtins.BeadStageReceipt", kBasicSize<PyBeadStageReceipt>, 0,
                                   kResultFlags, stage_receipt_slots};
-PyType_Spec compose_receipt_spec = {"builtins.BeadComposeReceipt",
-                                    kBasicSize<PyBeadComposeReceipt>, 0, kResultFlags,
-                                    compose_receipt_slots};
+PyType_Spec compose_receipt_spec = {"builtins.BeadComposeReceipt", kBasicSize<PyBeadComposeReceipt>,
+                                    0, kResultFlags, compose_receipt_slots};
 
 }  // namespace
 

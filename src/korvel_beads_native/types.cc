@@ -6,8 +6,9 @@
 
 namespace korvel_beads::native {
 
-PyTypeObject* create_type(PyType_Spec& spec, PyObject* base,
-                          const std::vector<std::pair<const char*, const char*>>& class_attributes) {
+PyTypeObject* create_type(
+    PyType_Spec& spec, PyObject* base,
+    const std::vector<std::pair<const char*, const char*>>& class_attributes) {
   PyRef type(PyType_FromSpecWithBases(&spec, base));
   if (!type) return nullptr;
   auto* type_object = reinterpret_cast<PyTypeObject*>(type.get());

@@ -1,7 +1,7 @@
-// The module's nine Python classes as the binding sees them: the getters that create each type object
-// once per process (on registration or on first use, whichever comes first), the instance layout
-// shared by the record-backed classes, and the conversions of stored values into fresh Python
-// objects on every property read. Internal to the binding.
+// The module's nine Python classes as the binding sees them: the getters that create each type
+// object once per process (on registration or on first use, whichever comes first), the instance
+// layout shared by the record-backed classes, and the conversions of stored values into fresh
+// Python objects on every property read. Internal to the binding.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -34,8 +34,7 @@ PyTypeObject* bead_compose_request_type();
 // A Python instance owning one record. The record is set right after allocation and never changes.
 template <class Record>
 struct RecordObject {
-  PyObject_HEAD
-  Record* record;
+  PyObject_HEAD Record* record;
 };
 
 template <class Record>

@@ -18,7 +18,8 @@ PATHS = ("/w", "/w/t.formula.toml.j2", "/w/o.formula.toml", {})
         (lambda: Err("X"),
          "BeadComposeError.__new__() missing 1 required positional argument: 'message'"),
         (lambda: Err(),
-         "BeadComposeError.__new__() missing 2 required positional arguments: 'code' and 'message'"),
+         "BeadComposeError.__new__() missing 2 required positional arguments: "
+         "'code' and 'message'"),
         (lambda: Err("a", "b", "c", "d"),
          "BeadComposeError.__new__() takes from 2 to 3 positional arguments but 4 were given"),
         (lambda: Err("a", "b", code="c"),

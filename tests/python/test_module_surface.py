@@ -135,7 +135,9 @@ def test_error_from_two_texts():
 
 
 def test_error_from_three_values_keeps_the_stage_and_copies():
-    error = _native.BeadComposeError("BEADS_COOK_FAILED", "Beads formula validation failed", "validate")
+    error = _native.BeadComposeError(
+        "BEADS_COOK_FAILED", "Beads formula validation failed", "validate"
+    )
     assert error.args == ("BEADS_COOK_FAILED", "Beads formula validation failed", "validate")
     clone = copy.copy(error)  # rebuilt from args through the constructor
     assert clone is not error

@@ -80,7 +80,8 @@ def test_operations(operation):
     [
         (PATHS + ({1: "x"},), {}, "compose_variables object keys must be strings"),
         (PATHS + ({"a": {"\ud800": 1}},), {}, "compose_variables object keys must be strings"),
-        (PATHS + ({"a": float("inf")},), {}, "compose_variables floating-point values must be finite"),
+        (PATHS + ({"a": float("inf")},), {},
+         "compose_variables floating-point values must be finite"),
         (PATHS + ({"a": [(1, [float("nan")])]},), {},
          "compose_variables floating-point values must be finite"),
         (PATHS + ({"a": ([float("nan")],)},), {},
@@ -107,10 +108,12 @@ def test_operations(operation):
         (("/w", b"t", "o", {}), {}, "template must be a path-like string"),
         (("/w", "t", "o\udcff", {}), {}, "rendered_formula must be a path-like string"),
         (PATHS + ({},), {"bd_executable": b"/bin/bd"}, "bd_executable must be a path-like string"),
-        (PATHS + ({},), {"bead_variables": [("a", "b")]}, "bead_variables must be a string mapping"),
+        (PATHS + ({},), {"bead_variables": [("a", "b")]},
+         "bead_variables must be a string mapping"),
         (PATHS + ({},), {"bead_variables": {1: "b"}}, "bead_variables keys must be strings"),
         (PATHS + ({},), {"bead_variables": {"a": 1}}, "bead_variables values must be strings"),
-        (PATHS + ({},), {"bead_variables": {"a": "\ud800"}}, "bead_variables values must be strings"),
+        (PATHS + ({},), {"bead_variables": {"a": "\ud800"}},
+         "bead_variables values must be strings"),
     ],
 )
 def test_refusals(arguments, keywords, message):

@@ -35,6 +35,12 @@ def test_mypy_accepts_the_typed_example():
     assert result.returncode == 0, result.stdout + result.stderr
 
 
+def test_the_package_itself_type_checks_against_its_stub():
+    package = HERE.parents[1] / "python" / "korvel_beads"
+    result = run_mypy(*sorted(package.glob("*.py")))
+    assert result.returncode == 0, result.stdout + result.stderr
+
+
 @pytest.mark.parametrize(
     ("line", "complaint"),
     [
