@@ -277,3 +277,33 @@ def test_float_values_round_trip_exactly():
     result = Req(*PATHS, {"v": values}).compose_variables["v"]
     assert result == values
     assert math.copysign(1.0, result[4]) == -1.0
+
+
+class Unprintable(Exception):
+    def __str__(self) -> str:
+        raise RuntimeError("no text")
+
+
+def mapping_whose_items_raise(failure: BaseException) -> dict:
+    class Raising(dict):
+        # json.dumps walks a dict subclass through items(); the pre-check reads the dict itself.
+        def items(self):
+            raise failure
+
+    return {"nested": Raising(k=1)}
+
+
+@pytest.mark.parametrize(
+    ("failure", "message"),
+    [
+        (ValueError("boom"), "ValueError: boom"),
+        (Unprintable(), "Unprintable: <exception str() failed>"),
+    ],
+)
+def test_json_dumps_failures_become_request_errors(failure, message):
+    assert refusal(lambda: Req(*PATHS, mapping_whose_items_raise(failure))) == message
+
+
+def test_an_interrupt_inside_json_dumps_is_not_turned_into_a_request_error():
+    with pytest.raises(KeyboardInterrupt):
+        Req(*PATHS, mapping_whose_items_raise(KeyboardInterrupt()))
