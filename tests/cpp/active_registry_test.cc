@@ -96,6 +96,7 @@ TEST_F(ActiveRegistry, NormalizeOutputResolvesTheParentOnly) {
 
 TEST_F(ActiveRegistry, NormalizeOutputRefusesWhatHasNoResolvableParentOrName) {
   const fs::path w = tmp_.dir("w");
+  tmp_.dir("w/sub");
   const fs::path cases[] = {
       "",
       "/",
@@ -104,6 +105,8 @@ TEST_F(ActiveRegistry, NormalizeOutputRefusesWhatHasNoResolvableParentOrName) {
       w / "sub/..",
       w / "..",
       ".",
+      // Cut at the NUL, the operating system would resolve w/sub and write there.
+      fs::path(w.native() + "/sub" + std::string(1, '\0') + "evil/x.formula.toml"),
   };
   for (const auto& path : cases) {
     const auto result = normalize_output(path);
@@ -246,6 +249,15 @@ TEST_F(ActiveRegistry, AbsoluteNameCannotLeaveTheRegistry) {
   const fs::path elsewhere = tmp_.file("elsewhere/x.formula.toml");
   const std::string name = (tmp_.root() / "elsewhere/x").native();
   expect_registry({name, elsewhere, "BEADS_FORMULA_OUTSIDE_ACTIVE_REGISTRY"}, beads);
+}
+
+TEST_F(ActiveRegistry, NameWithNulIsNoRegistryFormula) {
+  // Cut at the NUL, both candidates would name the file "deploy" and look ambiguous or present.
+  const fs::path beads = tmp_.dir("beads");
+  tmp_.file("beads/formulas/deploy");
+  const std::string name = std::string("deploy") + '\0' + "x";
+  const fs::path rendered = beads.native() + "/formulas/" + name + ".formula.toml";
+  expect_registry({name, rendered, "BEADS_FORMULA_OUTSIDE_ACTIVE_REGISTRY"}, beads);
 }
 
 }  // namespace

@@ -25,6 +25,10 @@ std::optional<std::filesystem::path> parse_active_beads_dir(std::string_view out
 std::expected<void, BeadComposeError> validate_active_registry_path(
     std::string_view formula_name, const std::filesystem::path& rendered_path,
     const std::filesystem::path& beads_dir) {
+  // No file is named with a NUL, and the file system would look the name up cut short.
+  if (formula_name.find('\0') != std::string_view::npos) {
+    return std::unexpected(BeadComposeError::formula_outside_active_registry(rendered_path));
+  }
   const std::filesystem::path formulas = beads_dir / "formulas";
   const std::filesystem::path toml = formulas / (std::string(formula_name) + ".formula.toml");
   const std::filesystem::path json = formulas / (std::string(formula_name) + ".formula.json");

@@ -22,7 +22,7 @@ std::optional<std::filesystem::path> parse_active_beads_dir(std::string_view out
 // and D/formulas/{name}.formula.json. Both present as regular files → FormulaRegistryAmbiguous
 // (carrying the name); the rendered path equal to one of them, component by component, → success;
 // else FormulaOutsideActiveRegistry (carrying the rendered path). A name that would lead a
-// candidate out of D/formulas (an absolute name) never matches.
+// candidate out of D/formulas (an absolute name), or that holds a NUL byte, never matches.
 std::expected<void, BeadComposeError> validate_active_registry_path(
     std::string_view formula_name, const std::filesystem::path& rendered_path,
     const std::filesystem::path& beads_dir);

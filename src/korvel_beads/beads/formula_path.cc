@@ -22,6 +22,8 @@ bool is_formula_path(const std::filesystem::path& path) noexcept {
 std::expected<std::filesystem::path, BeadComposeError> normalize_output(
     const std::filesystem::path& path) {
   const auto fail = [&] { return std::unexpected(BeadComposeError::template_path_invalid(path)); };
+  // The operating system would see the path cut at a NUL and resolve another directory.
+  if (path.native().find('\0') != std::string::npos) return fail();
   const detail::PathComponents components = detail::path_components(path.native());
   // No components: the empty path or a root, which have no parent.
   if (components.parts.empty()) return fail();

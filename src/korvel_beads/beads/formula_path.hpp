@@ -20,7 +20,7 @@ bool is_formula_path(const std::filesystem::path& path) noexcept;
 // is not resolved, so a symbolic link there stays a link. Components as path_components splits
 // them: "a/b/" and "a/b/." both end in "b". Fails with TemplatePathInvalid carrying `path` as
 // supplied when it has no parent that can be canonicalized (empty, a root, a bare file name, a
-// missing directory) or no file name (it ends in "..", or is ".").
+// missing directory), no file name (it ends in "..", or is "."), or holds a NUL byte.
 std::expected<std::filesystem::path, BeadComposeError> normalize_output(
     const std::filesystem::path& path);
 
