@@ -21,6 +21,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -469,6 +470,26 @@ TEST(StdProcessRunner, ChildReadsTheHostsStandardInput) {
   EXPECT_EQ(out->stdout, "got:hello\n");
 }
 
+TEST(StdProcessRunner, WorksWhenTheHostsStandardStreamsAreClosed) {
+  // With 0 and 1 closed, the first new pipe takes exactly those numbers; its write end must still
+  // reach the child as its standard output.
+  std::fflush(stdout);
+  const int saved_in = ::fcntl(0, F_DUPFD_CLOEXEC, 10);
+  const int saved_out = ::fcntl(1, F_DUPFD_CLOEXEC, 10);
+  ASSERT_GE(saved_in, 0);
+  ASSERT_GE(saved_out, 0);
+  ::close(0);
+  ::close(1);
+  auto out = StdProcessRunner().run(shell("printf out; printf err >&2"));
+  ::dup2(saved_in, 0);
+  ::dup2(saved_out, 1);
+  ::close(saved_in);
+  ::close(saved_out);
+  ASSERT_TRUE(out.has_value()) << out.error().display();
+  EXPECT_EQ(out->stdout, "out");
+  EXPECT_EQ(out->stderr, "err");
+}
+
 // ---------------------------------------------------------------------------------------------
 // Many runs at once
 
@@ -539,6 +560,15 @@ TEST(RunCommand, ReaderThatCannotStartKillsAndReapsTheChild) {
   if (fds_before) {
     EXPECT_EQ(count_open_fds(), fds_before);
   }
+}
+
+TEST(RunCommand, ThreadSpawnErrorCarriesTheSystemError) {
+  const std::system_error refused(EAGAIN, std::generic_category(), "pthread_create");
+  EXPECT_EQ(detail::thread_spawn_error(refused).display(),
+            "failed to spawn thread: " + RunnerError::from_os(EAGAIN).display());
+  EXPECT_EQ(detail::thread_spawn_error(refused).kind(), RunnerErrorKind::Other);
+  EXPECT_EQ(detail::thread_spawn_error(std::bad_alloc()).display(),
+            std::string("failed to spawn thread: ") + std::bad_alloc().what());
 }
 
 TEST(RunCommand, ReaderThatDiesIsReportedAfterTheGroupIsReaped) {

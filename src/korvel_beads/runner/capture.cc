@@ -84,18 +84,22 @@ std::expected<ReaderThread, RunnerError> spawn_capture(Fd pipe, OutputStream str
       }
     });
     return ReaderThread(std::move(thread), std::move(finished));
-  } catch (const std::system_error& e) {
-    const int code = e.code().category() == std::generic_category() ||
-                             e.code().category() == std::system_category()
-                         ? e.code().value()
-                         : 0;
-    std::string text = "failed to spawn thread: ";
-    text += code != 0 ? RunnerError::from_os(code).display() : std::string(e.what());
-    return std::unexpected(RunnerError::custom(RunnerErrorKind::Other, std::move(text)));
   } catch (const std::exception& e) {
-    return std::unexpected(RunnerError::custom(RunnerErrorKind::Other,
-                                               std::string("failed to spawn thread: ") + e.what()));
+    return std::unexpected(thread_spawn_error(e));
   }
+}
+
+RunnerError thread_spawn_error(const std::exception& cause) {
+  std::string text = "failed to spawn thread: ";
+  const auto* system = dynamic_cast<const std::system_error*>(&cause);
+  if (system && system->code().value() != 0 &&
+      (system->code().category() == std::generic_category() ||
+       system->code().category() == std::system_category())) {
+    text += RunnerError::from_os(system->code().value()).display();
+  } else {
+    text += cause.what();
+  }
+  return RunnerError::custom(RunnerErrorKind::Other, std::move(text));
 }
 
 std::expected<void, RunnerError> join_capture(ReaderThread& reader) {

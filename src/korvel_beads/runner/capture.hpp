@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <expected>
 #include <functional>
 #include <future>
@@ -95,6 +96,10 @@ struct ReaderThread {
 // starts with "failed to spawn thread".
 std::expected<ReaderThread, RunnerError> spawn_capture(Fd pipe, OutputStream stream,
                                                        CaptureSender sender);
+
+// The error for a reader thread that could not be created: "failed to spawn thread: " and the
+// system's error ("... (os error N)") or, without an error number, the exception's text.
+RunnerError thread_spawn_error(const std::exception& cause);
 
 // Waits for the reader thread to end; "child output reader panicked" when it died abnormally.
 std::expected<void, RunnerError> join_capture(ReaderThread& reader);
