@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
 
   korvel_beads::StdProcessRunner runner;
   for (const Case& c : cases) {
-    korvel_beads::CommandSpec spec{c.argv[0], {c.argv.begin() + 1, c.argv.end()}, "/"};
+    korvel_beads::CommandSpec command{c.argv[0], {c.argv.begin() + 1, c.argv.end()}, "/"};
     std::vector<char*> cargv;
     for (const std::string& a : c.argv) cargv.push_back(const_cast<char*>(a.c_str()));
     cargv.push_back(nullptr);
@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
     for (int r = 0; r < runs; ++r) {
       {
         const auto t0 = Clock::now();
-        auto out = runner.run(spec);
+        auto out = runner.run(command);
         const auto t1 = Clock::now();
         if (!out || out->stdout.size() != c.out_bytes || out->exit_status != 0) {
           std::fprintf(stderr, "runner_bench: %s: unexpected result from the runner\n", c.name);
