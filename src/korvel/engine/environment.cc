@@ -99,6 +99,7 @@ void Environment::set_unknown_method_callback(UnknownMethodCallback callback) {
   data_->unknown_method = std::move(callback);
 }
 
+namespace detail {
 namespace {
 template <class Table>
 const typename Table::mapped_type* find_in(const Table& own, const Table& builtin,
@@ -111,14 +112,25 @@ const typename Table::mapped_type* find_in(const Table& own, const Table& builti
 }
 }  // namespace
 
+const FilterFn* find_filter(const EnvironmentData& env, std::string_view name) noexcept {
+  return find_in(env.filters, env.builtins->filters, name);
+}
+const TestFn* find_test(const EnvironmentData& env, std::string_view name) noexcept {
+  return find_in(env.tests, env.builtins->tests, name);
+}
+const FunctionFn* find_function(const EnvironmentData& env, std::string_view name) noexcept {
+  return find_in(env.functions, env.builtins->functions, name);
+}
+}  // namespace detail
+
 const FilterFn* Environment::find_filter(std::string_view name) const noexcept {
-  return find_in(data_->filters, data_->builtins->filters, name);
+  return detail::find_filter(*data_, name);
 }
 const TestFn* Environment::find_test(std::string_view name) const noexcept {
-  return find_in(data_->tests, data_->builtins->tests, name);
+  return detail::find_test(*data_, name);
 }
 const FunctionFn* Environment::find_function(std::string_view name) const noexcept {
-  return find_in(data_->functions, data_->builtins->functions, name);
+  return detail::find_function(*data_, name);
 }
 const Formatter& Environment::formatter() const noexcept { return data_->formatter; }
 const UnknownMethodCallback* Environment::unknown_method_callback() const noexcept {
@@ -130,7 +142,7 @@ EscapeChoice Environment::escape_for(std::string_view template_name) const {
 
 Result<std::string> Environment::render_named_str(std::string_view name, std::string_view source,
                                                   const json::Object& context) const {
-  return detail::compile_and_render(*data_, name, source, context);
+  return detail::compile_and_render(*this, name, source, context);
 }
 
 Result<Template> Environment::template_from_named_str(std::string_view name,

@@ -77,6 +77,11 @@ class Environment {
   // Compiles a template; it keeps the settings in force now, whatever changes later.
   Result<Template> template_from_named_str(std::string_view name, std::string_view source) const;
 
+  // ---- engine internals ----
+  explicit Environment(std::shared_ptr<detail::EnvironmentData> data) noexcept
+      : data_(std::move(data)) {}
+  const detail::EnvironmentData& internal_data() const noexcept { return *data_; }
+
  private:
   void detach();  // copy-on-write before a change
   std::shared_ptr<detail::EnvironmentData> data_;

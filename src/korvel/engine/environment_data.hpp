@@ -34,14 +34,19 @@ struct EnvironmentData {
   const BuiltinTables* builtins = nullptr;
 };
 
+// Registered names first, then the built-ins; nullptr when absent.
+const FilterFn* find_filter(const EnvironmentData& env, std::string_view name) noexcept;
+const TestFn* find_test(const EnvironmentData& env, std::string_view name) noexcept;
+const FunctionFn* find_function(const EnvironmentData& env, std::string_view name) noexcept;
+
 // Compiles `source` (copied into the program) under `env`.
-Result<std::shared_ptr<const Program>> compile_program(std::shared_ptr<const EnvironmentData> env,
+Result<std::shared_ptr<const Program>> compile_program(std::shared_ptr<EnvironmentData> env,
                                                        std::string_view name,
                                                        std::string_view source);
 // Renders a compiled program with a context.
 Result<std::string> render_program(const Program& program, const json::Object& context);
 // Compiles and renders without keeping the program (borrows `source` for the duration).
-Result<std::string> compile_and_render(const EnvironmentData& env, std::string_view name,
+Result<std::string> compile_and_render(const Environment& env, std::string_view name,
                                        std::string_view source, const json::Object& context);
 std::string_view program_name(const Program& program) noexcept;
 

@@ -60,7 +60,7 @@ void Error::set_location(std::string_view name, std::size_t line) {
   if (payload_) fresh->detail = payload_->detail;
   fresh->template_name = std::string(name);
   payload_ = std::move(fresh);
-  line_ = line;
+  if (line_ == 0) line_ = line;
 }
 
 std::string Error::display() const {

@@ -51,8 +51,13 @@ class Error {
   // 1-based; 0 when unknown.
   std::size_t line() const noexcept { return line_; }
 
-  // Records where the error arose; the first location set is kept, so the innermost wins.
+  // Records where the error arose; the first location set is kept, so the innermost wins (a line
+  // recorded earlier with set_line is kept too).
   void set_location(std::string_view name, std::size_t line);
+  // Records the line alone (when the template name is not known yet); the first line set wins.
+  void set_line(std::size_t line) noexcept {
+    if (line_ == 0) line_ = line;
+  }
   bool has_location() const noexcept;
 
   // "{kind}: {detail} (in {name}:{line})" less the absent parts.

@@ -14,14 +14,14 @@ State::State(const Environment& env, EscapeChoice escape, std::string template_n
 Result<Value> State::apply_filter(std::string_view name, std::span<const Value> args,
                                   const Kwargs& kwargs) {
   const FilterFn* f = env_->find_filter(name);
-  if (!f) return fail(ErrorKind::UnknownFilter, "filter " + std::string(name) + " is unknown");
+  if (!f) return fail(ErrorKind::UnknownFilter, std::string(name));
   return (*f)(*this, args, kwargs);
 }
 
 Result<bool> State::perform_test(std::string_view name, std::span<const Value> args,
                                  const Kwargs& kwargs) {
   const TestFn* t = env_->find_test(name);
-  if (!t) return fail(ErrorKind::UnknownTest, "test " + std::string(name) + " is unknown");
+  if (!t) return fail(ErrorKind::UnknownTest, std::string(name));
   return (*t)(*this, args, kwargs);
 }
 

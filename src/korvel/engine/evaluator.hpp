@@ -1,0 +1,109 @@
+// Internal to the engine: detail::Evaluator, the tree-walking renderer of a compiled template, with
+// Jinja2's scoping (a frame per loop iteration, macro, with, block and filter block; `if` shares
+// its frame), the loop variable, macros with caller, and bounded call depth and stack use.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "korvel/engine/ast.hpp"
+#include "korvel/engine/environment.hpp"
+#include "korvel/engine/environment_data.hpp"
+#include "korvel/engine/state.hpp"
+#include "korvel/engine/value.hpp"
+
+namespace korvel::engine::detail {
+
+// One scope: a few bindings stored inline, more on the heap.
+class Frame {
+ public:
+  explicit Frame(Frame* parent = nullptr) noexcept : parent_(parent) {}
+  Frame(const Frame&) = delete;
+  Frame& operator=(const Frame&) = delete;
+
+  Frame* parent() const noexcept { return parent_; }
+  void set_parent(Frame* parent) noexcept { parent_ = parent; }
+  const Value* find(std::string_view name) const noexcept;
+  void set(std::string_view name, Value value);
+  void clear() noexcept;
+  // Calls f(name, value) for each binding.
+  template <class F>
+  void for_each(F&& f) const {
+    for (std::uint32_t i = 0; i < n_inline_; ++i) f(inline_[i].first, inline_[i].second);
+    for (const auto& [k, v] : more_) f(k, v);
+  }
+
+ private:
+  static constexpr std::uint32_t kInline = 4;
+  Frame* parent_;
+  std::uint32_t n_inline_ = 0;
+  std::pair<std::string_view, Value> inline_[kInline];
+  std::vector<std::pair<std::string_view, Value>> more_;
+};
+
+enum class Flow : std::uint8_t { Normal, Break, Continue };
+
+class LoopObject;
+class MacroObject;
+
+class Evaluator {
+ public:
+  Evaluator(const Environment& env, std::string_view template_name, EscapeChoice escape,
+            const json::Object& context);
+  Evaluator(const Evaluator&) = delete;
+  Evaluator& operator=(const Evaluator&) = delete;
+
+  Result<void> render(Body body, std::string& out);
+
+  State& state() noexcept { return state_; }
+  Result<Value> call_macro(const MacroObject& macro, std::span<const Value> args,
+                           const Kwargs& kwargs);
+  Result<Value> call_loop(LoopObject& loop, std::span<const Value> args);
+
+ private:
+  // statements
+  Result<Flow> exec_body(Body body);
+  Result<Flow> exec(const Stmt* s);
+  Result<Flow> exec_for(const ForStmt* s, Value iterable, int depth0, std::string* capture);
+  Result<void> exec_call_block(const CallBlockStmt* s);
+  Result<void> write(std::string_view text);
+  Result<void> print(const Value& v);
+  Result<std::string> capture_body(Body body, Frame* frame);
+
+  // expressions
+  Result<Value> eval(const Expr* e);
+  Result<Value> eval_inner(const Expr* e);
+  Result<Value> eval_with_hole(const Expr* e, const Value& hole);
+  Result<Value> eval_call(const CallExpr* e);
+  Result<Value> eval_filter(const FilterExpr* e, const Value* hole);
+  Result<Value> eval_test(const TestExpr* e);
+  Result<Value> eval_compare(const CompareExpr* e);
+  Result<Value> eval_slice(const Value& base, const SliceExpr* s);
+  Result<void> eval_args(const CallArgs& call, std::vector<Value>& args, Kwargs& kwargs);
+  Value lookup(std::string_view name);
+
+  // assignment
+  Result<void> assign(const Target* t, Value v, Frame& frame);
+  Value make_macro(const MacroDef& def);
+  Result<void> check_stack() const;
+  std::unexpected<Error> located(Error e, std::uint32_t line) const;
+
+  const Environment& env_;
+  const EnvironmentData& data_;
+  std::string_view name_;
+  State state_;
+  const json::Object& context_;
+  std::string* out_ = nullptr;
+  Frame root_;
+  Frame* frame_ = &root_;
+  int call_depth_ = 0;
+  std::uintptr_t stack_base_;
+  bool default_formatter_;
+
+  friend class LoopObject;
+};
+
+}  // namespace korvel::engine::detail
