@@ -98,8 +98,13 @@ TEST(JsonReader, NumbersBecomeSignedThenUnsignedThenDouble) {
       {"0.1", Value(0.1)},
       {"1.7976931348623157e308", Value(1.7976931348623157e308)},
       {"5e-324", Value(5e-324)},
-      // Underflow is zero, not an error.
+      // Underflow is zero, not an error; exponents far beyond any double are no trouble.
       {"1e-400", Value(0.0)},
+      {"0.00001e-320", Value(0.0)},
+      {"123e-330", Value(0.0)},
+      {"1e-999999999999999999999", Value(0.0)},
+      {"0e999999999999999999999", Value(0.0)},
+      {"0.0001e310", Value(1e306)},
   };
   for (const auto& c : cases) {
     const auto result = parse(c.text);
@@ -165,6 +170,8 @@ TEST(JsonReader, ErrorsNameTheFailingCharacter) {
       {"1e+", "EOF while parsing a value at line 1 column 3"},
       {"1ex", "invalid number at line 1 column 3"},
       {"1e400", "number out of range at line 1 column 5"},
+      {"1000e306", "number out of range at line 1 column 8"},
+      {"1e999999999999999999999", "number out of range at line 1 column 23"},
       {"[-1.5e999]", "number out of range at line 1 column 9"},
       {std::string(400, '9'), "number out of range at line 1 column 400"},
       // Strings.
