@@ -14,8 +14,6 @@ saying why the engines differ there:
   int      128-bit integers where Python's are unbounded
   bound    a limit that keeps the engine inside the caller's process (range size, nesting)
   extra    a built-in that Jinja2 does not have (bool, lines, split, startingwith, ...)
-  lookup   one lookup serves attributes and items (JSON maps have no Python attributes)
-  json     JSON text: compact, non-ASCII unchanged
 
 Contexts are JSON objects; the engine iterates a context map in ascending byte order of its
 keys, so Jinja2 is given the same maps with their keys sorted.
@@ -29,7 +27,7 @@ from typing import Any
 
 TEMPLATE_NAME = "case.txt"
 
-REASONS = {"display", "none", "float", "error", "int", "bound", "extra", "lookup", "json"}
+REASONS = {"display", "none", "float", "error", "int", "bound", "extra"}
 
 
 @dataclass(frozen=True)

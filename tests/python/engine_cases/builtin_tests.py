@@ -67,3 +67,14 @@ CASES = [
     X("test_unknown", "{{{ 1 is nosuchtest }}}", "unknown test"),
     X("test_unknown_line", "\n{% if 1 is nosuchtest %}{% endif %}", "unknown test", line=2),
 ]
+
+# Corners where engines tend to part ways.
+CASES += [
+    J("test_number_bool", T("true is number", "true is integer", "1.0 is integer", "1 is float")),
+    J("test_range_sequence", T("range(3) is sequence", "range(3) is iterable")),
+    J("test_previtem_defined", "{% for i in [1, 2] %}{{{ 'Y' if loop.previtem is defined else 'N' }}}"
+      "{% endfor %}"),
+    J("test_eq_bool_int", T("true is eq 1", "false is sameas false", "'a' is in ['a']")),
+    J("test_lower_upper_mixed", T("'abc1' is lower", "'ABC!' is upper", "'' is lower", "'1' is upper")),
+    J("test_divisibleby_negative", T("-9 is divisibleby 3", "9 is divisibleby(-3)", "7 is divisibleby 2")),
+]

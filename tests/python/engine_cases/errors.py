@@ -35,6 +35,8 @@ CASES = [
       "invalid operation", why="bound"),
     X("limit_recursive_loop", "{% for x in [1] recursive %}{{{ loop([1]) }}}{% endfor %}",
       "invalid operation", why="bound"),
-    X("limit_caller_recursion", "{% macro f() %}{% call f() %}{% endcall %}{% endmacro %}"
-      "{{{ f() }}}", "invalid operation", why="bound"),
+    X("limit_caller_recursion", "{% macro f() %}{{{ caller() }}}{% call f() %}x{% endcall %}"
+      "{% endmacro %}{% call f() %}y{% endcall %}", "invalid operation", why="bound"),
+    X("call_block_without_caller", "{% macro f() %}{% endmacro %}{% call f() %}x{% endcall %}",
+      "too many arguments"),
 ]

@@ -63,7 +63,12 @@ CASES = [
     E("lit_float_big_prints", "{{{ 1e16 }}}", "10000000000000000.0", "float"),
     E("lit_float_tiny_prints", "{{{ 0.000001 }}}", "0.000001", "float"),
     E("lit_float_small_exp", "{{{ 1.5e-7 }}}", "0.00000015", "float"),
-    X("lit_bad_escape", r"{{{ 'a\qb' }}}", "bad string escape"),
+    # An unknown escape stays as written, as in Jinja2; a malformed one is an error.
+    J("lit_unknown_escape_kept", r"{{{ 'a\qb' }}}"),
+    J("lit_string_named_escape", r"{{{ 'a\N{EM DASH}b' }}}"),
+    J("lit_string_long_unicode_escape", r"{{{ '\U0001F600'|length }}}"),
+    X("lit_truncated_unicode_escape", r"{{{ 'a\u12' }}}", "bad string escape"),
+    X("lit_truncated_hex_escape", r"{{{ 'a\x4' }}}", "bad string escape"),
     # Names and lookups.
     J("name_lookup", "{{{ s }}}", CTX),
     J("name_missing_is_empty", "[{{{ missing }}}]", CTX),
@@ -179,4 +184,27 @@ CASES = [
     X("string_method_unknown", "{{{ s.upper() }}}", "unknown method", CTX),
     X("list_method_unknown", "{{{ items.append(4) }}}", "unknown method", CTX),
     X("call_unknown_function", "{{{ nosuchfunc(1) }}}", "unknown function"),
+]
+
+# Corners where engines tend to part ways.
+CASES += [
+    J("lookup_dot_integer", "{{{ items.0 }}}{{{ user.tags.1 }}}", CTX),
+    J("lookup_on_none_is_empty", "[{{{ nothing.x }}}]", CTX),
+    X("lookup_through_none_fails", "{{{ nothing.x.y }}}", "undefined value", CTX),
+    J("arith_float_pow", "{{{ 2 ** 0.5 }}} {{{ 4 ** 0.5 }}}"),
+    J("arith_float_floor_mod_negative", "{{{ -7 // 2.0 }}} {{{ 7 % 2.5 }}} {{{ -7 % 2.5 }}}"),
+    J("arith_mixed_chain", "{{{ 10 // 3 * 3 + 10 % 3 }}}"),
+    J("arith_int_times_float", "{{{ 3 * 0.1 }}}"),
+    J("arith_big_context_int", "{{{ big * 2 }}} {{{ big // 7 }}}", CTX),
+    X("arith_overflow_pow", "{{{ 2 ** 200 }}}", "invalid operation", why="int"),
+    X("arith_string_times_string", "{{{ 'a' * 'b' }}}", "invalid operation"),
+    X("arith_negate_string", "{{{ -s }}}", "invalid operation", CTX),
+    J("cmp_string_byte_order", T("'B' < 'a'") + T("'a' < 'aa'") + T("'é' > 'z'")),
+    J("cmp_chain_mixed", T("1 < 2 > 1.5") + T("1 == 1.0 == true")),
+    J("in_map_values_not_searched", T("36 in user")),
+    J("not_and_precedence", T("not true and false") + T("not (true and false)")),
+    J("cond_on_defined", "{{{ user.name if user is defined }}}[{{{ ghost.x if ghost is defined }}}]",
+      CTX),
+    J("filter_kwargs_expressions", "{{{ [1, 2]|join(d='-' ~ '-') }}} "
+      "{{{ missing|default(default_value='dv') }}}"),
 ]

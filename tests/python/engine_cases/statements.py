@@ -177,3 +177,36 @@ CASES = [
       '[1, "a"]', "display"),
     J("loop_previtem_first_undefined", "{% for i in [1] %}[{{{ loop.previtem }}}]{% endfor %}"),
 ]
+
+# Scoping and loop corners where engines tend to part ways.
+CASES += [
+    J("macro_sees_later_toplevel_set", "{% macro m() %}{{{ x }}}{% endmacro %}{% set x = 1 %}"
+      "{{{ m() }}}"),
+    J("macro_reassigns_outer_name", "{% set x = 1 %}{% macro m() %}{% set x = x + 1 %}{{{ x }}}"
+      "{% endmacro %}{{{ m() }}}{{{ x }}}"),
+    J("set_in_if_in_loop", "{% for i in [1, 2] %}{% if i == 1 %}{% set y = 'a' %}{% else %}"
+      "{% set y = 'b' %}{% endif %}{{{ y }}}{% endfor %}"),
+    J("set_block_in_loop", "{% for i in [1, 2] %}{% set t %}<{{{ i }}}>{% endset %}{{{ t }}}"
+      "{% endfor %}"),
+    J("macro_defined_in_loop", "{% for i in [1, 2] %}{% macro m() %}{{{ i }}}{% endmacro %}"
+      "{{{ m() }}}{% endfor %}"),
+    J("loop_in_call_body_sees_outer_loop", "{% macro w() %}({{{ caller() }}}){% endmacro %}"
+      "{% for i in 'ab' %}{% call w() %}{{{ loop.index }}}{{{ i }}}{% endcall %}{% endfor %}"),
+    X("loop_undefined_in_else", "{% for i in [] %}{% else %}[{{{ loop.index }}}]{% endfor %}",
+      "undefined value"),
+    J("loop_changed_many_args", "{% for a, b in [[1, 1], [1, 1], [1, 2], [2, 2]] %}"
+      "{{{ 'c' if loop.changed(a, b) else '-' }}}{% endfor %}"),
+    J("loop_nextitem_with_condition", "{% for i in range(6) if i is odd %}{{{ loop.nextitem }}},"
+      "{% endfor %}"),
+    J("loop_cycle_recursive", "{% for n in tree recursive %}{{{ loop.cycle('x', 'y') }}}"
+      "{{{ loop(n.children) }}}{% endfor %}", CTX),
+    J("loop_nested_namespace", "{% set ns = namespace(s='') %}{% for a in [1, 2] %}"
+      "{% for b in [3, 4] %}{% set ns.s = ns.s ~ a ~ b ~ ' ' %}{% endfor %}{% endfor %}{{{ ns.s }}}"),
+    J("with_in_loop", "{% for i in [1, 2] %}{% with j = i * 10 %}{{{ j }}} {% endwith %}"
+      "{% endfor %}"),
+    J("loop_var_reassigned_inside", "{% for i in [1, 2] %}{% set i = i * 5 %}{{{ i }}}{% endfor %}"),
+    J("loop_revindex_filtered", "{% for i in range(10) if i > 6 %}{{{ loop.revindex }}}"
+      "{% endfor %}"),
+    J("if_elif_whitespace", "{% if false %}\n  a\n{% elif true %}\n  b\n{% endif %}\nc"),
+    X("set_attr_on_non_namespace", "{% set d = {} %}{% set d.x = 1 %}", "invalid operation"),
+]
