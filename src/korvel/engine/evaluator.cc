@@ -403,8 +403,8 @@ Result<Flow> Evaluator::exec(const Stmt* s) {
     }
     case StmtKind::Load: {
       const auto* n = static_cast<const LoadStmt*>(s);
+      // There is no loader, so even `ignore missing` cannot find a template to skip to.
       Value name = KV_TRY(eval(n->template_name));
-      if (n->load == LoadKind::Include && n->ignore_missing) return Flow::Normal;
       return located(Error(ErrorKind::TemplateNotFound, name.to_display()), s->line);
     }
     default: return Flow::Normal;
