@@ -182,7 +182,10 @@ class Reader {
         for (;;) {
           if (stack_.empty()) {
             skip_whitespace();
-            if (i_ < s_.size()) return fail(i_ + 1, kTrailingCharacters);
+            if (i_ < s_.size()) {
+              set_error(i_ + 1, kTrailingCharacters);
+              return std::unexpected(std::move(*error_));
+            }
             return value;
           }
           if (!attach(std::move(value))) return std::unexpected(std::move(*error_));
@@ -200,10 +203,6 @@ class Reader {
     std::string key;  // the key of the member being read, for objects
   };
 
-  std::unexpected<ParseError> fail(std::size_t end, std::string_view description) {
-    error_ = make_error(s_, end, description);
-    return std::unexpected(*error_);
-  }
   bool set_error(std::size_t end, std::string_view description) {
     error_ = make_error(s_, end, description);
     return false;
