@@ -226,7 +226,8 @@ TEST_F(RenderTest, ReplacesAnExistingFileWithFreshPermissions) {
   struct stat st {};
   ASSERT_EQ(::stat(out.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0640u);
-  EXPECT_EQ(names_in(dir_), (std::vector<std::string>{"flow.formula.toml", "flow.formula.toml.j2"}));
+  EXPECT_EQ(names_in(dir_),
+            (std::vector<std::string>{"flow.formula.toml", "flow.formula.toml.j2"}));
 }
 
 TEST_F(RenderTest, CreatesAMissingOutputAndEmptyRenderingsGiveEmptyFiles) {
@@ -256,8 +257,9 @@ TEST_F(RenderTest, RenderingFailuresLeaveTheOutputUntouched) {
   };
   const Case cases[] = {
       {"syntax error", "s.j2", "{% if %}", ""},
-      {"filter on a missing variable", "f.formula.toml.j2", "{{{ missing | toml_string }}}", ""},
-      {"template not UTF-8", "u.j2", "a\xff", "formula rendering failed: stream did not contain valid UTF-8"},
+      {"filter on a missing variable", "f.formula.toml.j2", "{{{ missing | yaml_safe }}}", ""},
+      {"template not UTF-8", "u.j2", "a\xff",
+       "formula rendering failed: stream did not contain valid UTF-8"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

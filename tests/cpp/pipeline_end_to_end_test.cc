@@ -64,13 +64,15 @@ class EndToEndTest : public ::testing::Test {
                                   : script.where;
     const fs::path bd = root_ / "bin" / "bd";
     fs::create_directories(bd.parent_path());
+    const std::string log = (root_ / "bd.log").native();
     write_file(bd, "#!/bin/sh\n"
-                   "{ printf 'cwd=%s\\n' \"$(pwd -P)\"; for a in \"$@\"; do printf 'arg=%s\\n' \"$a\"; "
-                   "done; echo end; } >> '" + (root_ / "bd.log").native() + "'\n"
+                   "{ printf 'cwd=%s\\n' \"$(pwd -P)\"; "
+                   "for a in \"$@\"; do printf 'arg=%s\\n' \"$a\"; done; echo end; } >> '" +
+                       log + "'\n"
                    "case \"$1\" in\n"
-                   "  cook) " + script.cook + ";;\n"
-                   "  where) " + where + ";;\n"
-                   "  mol) " + script.pour + ";;\n"
+                   "  cook) " + script.cook + "; exit $?;;\n"
+                   "  where) " + where + "; exit $?;;\n"
+                   "  mol) " + script.pour + "; exit $?;;\n"
                    "esac\n"
                    "exit 64\n");
     ::chmod(bd.c_str(), 0755);
@@ -123,7 +125,8 @@ TEST_F(EndToEndTest, EachOperationRunsItsStagesThroughBd) {
       {BeadOperation::PreviewPour,
        {{"cook", "REG", "--dry-run", "--json", "--var", "area=x=y", "--var", "when=today"},
         {"where", "--json"},
-        {"mol", "pour", "flow", "--dry-run", "--json", "--var", "area=x=y", "--var", "when=today"}}},
+        {"mol", "pour", "flow", "--dry-run", "--json", "--var", "area=x=y", "--var",
+         "when=today"}}},
       {BeadOperation::Pour,
        {{"cook", "REG", "--dry-run", "--json", "--var", "area=x=y", "--var", "when=today"},
         {"where", "--json"},

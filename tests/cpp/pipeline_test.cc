@@ -42,7 +42,9 @@ class ScriptedRunner final : public ProcessRunner {
 
   std::expected<ProcessOutput, RunnerError> run(const CommandSpec& command) override {
     commands.push_back(command);
-    if (results.empty()) return std::unexpected(RunnerError::custom(RunnerErrorKind::Other, "no result"));
+    if (results.empty()) {
+      return std::unexpected(RunnerError::custom(RunnerErrorKind::Other, "no result"));
+    }
     auto result = std::move(results.front());
     results.pop_front();
     return result;
@@ -184,7 +186,8 @@ TEST_F(PipelineTest, EveryOperationSucceedsWithItsStagesAndCommandLines) {
     using Args = std::vector<std::string>;
     if (expected_bd.size() >= 1) {
       EXPECT_EQ(runner.commands[0].args,
-                (Args{"cook", path, "--dry-run", "--json", "--var", "count=a=1", "--var", "zone=eu"}));
+                (Args{"cook", path, "--dry-run", "--json", "--var", "count=a=1", "--var",
+                      "zone=eu"}));
       EXPECT_EQ(result->stages[1].stdout_excerpt, "cooked");
       EXPECT_EQ(result->stages[1].stderr_excerpt, "note");
     }
@@ -248,8 +251,8 @@ const Ending kEndings[] = {
     // Same kind as the limit error but another text: not the limit.
     {"other runner failure",
      [] {
-       return std::unexpected(
-           RunnerError::custom(RunnerErrorKind::Other, "korvel-beads process output limit exceeded!"));
+       return std::unexpected(RunnerError::custom(RunnerErrorKind::Other,
+                                                  "korvel-beads process output limit exceeded!"));
      },
      false, std::nullopt, "BEADS_BD_UNAVAILABLE", "validate"},
 };
@@ -479,7 +482,8 @@ TEST_F(PipelineTest, ValidationRefusalsWriteNothingAndStartNothing) {
        "BEADS_OUTPUT_PATH_SYMLINK", [&](const auto&) { return wd_ / "dangling.formula.toml"; }},
       {"output whose parent is a file",
        [&](auto& r) { r.rendered_formula = wd_ / "plain" / "x.formula.toml"; },
-       "BEADS_TEMPLATE_PATH_INVALID", [&](const auto&) { return wd_ / "plain" / "x.formula.toml"; }},
+       "BEADS_TEMPLATE_PATH_INVALID",
+       [&](const auto&) { return wd_ / "plain" / "x.formula.toml"; }},
       {"output in a missing directory",
        [&](auto& r) { r.rendered_formula = wd_ / "gone" / "x.formula.toml"; },
        "BEADS_TEMPLATE_PATH_INVALID", [&](const auto&) { return wd_ / "gone" / "x.formula.toml"; }},
@@ -492,7 +496,8 @@ TEST_F(PipelineTest, ValidationRefusalsWriteNothingAndStartNothing) {
        [&](const auto&) { return wd_ / std::string("x\0.formula.toml", 15); }},
       {"template holding a NUL",
        [&](auto& r) {
-         r.template_path = fs::path((wd_ / "demo.formula.toml.j2").native() + std::string("\0x", 2));
+         r.template_path =
+             fs::path((wd_ / "demo.formula.toml.j2").native() + std::string("\0x", 2));
        },
        "BEADS_TEMPLATE_PATH_INVALID", [](const auto& r) { return r.template_path; }},
   };

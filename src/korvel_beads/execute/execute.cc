@@ -42,9 +42,8 @@ std::expected<std::filesystem::path, BeadComposeError> canonical_or_invalid(
 // starts with itself.
 bool starts_with_components(const std::filesystem::path& path,
                             const std::filesystem::path& prefix) {
-  auto [prefix_end, path_end] = std::mismatch(prefix.begin(), prefix.end(), path.begin(), path.end());
-  (void)path_end;
-  return prefix_end == prefix.end();
+  auto mismatch = std::mismatch(prefix.begin(), prefix.end(), path.begin(), path.end());
+  return mismatch.first == prefix.end();
 }
 
 // The paths that validation resolved; everything after validation works on these.

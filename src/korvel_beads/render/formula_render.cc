@@ -98,9 +98,9 @@ std::expected<void, BeadComposeError> validate_output_destination(
   return std::unexpected(BeadComposeError::template_path_invalid(output_path));
 }
 
-std::expected<void, BeadComposeError> render_formula(const std::filesystem::path& template_path,
-                                                     const std::filesystem::path& output_path,
-                                                     const korvel::json::Object& compose_variables) {
+std::expected<void, BeadComposeError> render_formula(
+    const std::filesystem::path& template_path, const std::filesystem::path& output_path,
+    const korvel::json::Object& compose_variables) {
   auto text = detail::render_template(template_path, compose_variables);
   if (!text) return std::unexpected(std::move(text.error()));
 

@@ -28,9 +28,9 @@ struct WallClockReading {
   std::int64_t nanoseconds = 0;  // 0 to 999999999
 };
 
-// ".{name}.korvel-{pid}-{nanoseconds since the epoch}-{sequence}.tmp". `output_name` is the output's
-// final file name as text. Fails with "second time provided was later than self" for a reading
-// before the epoch.
+// ".{name}.korvel-{pid}-{nanoseconds since the epoch}-{sequence}.tmp", where `output_name` is
+// the output's final file name as text. Fails with "second time provided was later than self" for
+// a reading before the epoch.
 std::expected<std::string, std::string> temporary_output_name(std::string_view output_name,
                                                               pid_t pid, WallClockReading clock,
                                                               std::uint64_t sequence);
