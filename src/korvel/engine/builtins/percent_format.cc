@@ -187,6 +187,9 @@ Result<std::string> percent_format(std::string_view fmt, std::span<const Value> 
         auto n = count_arg("format", "*", *v);
         if (!n) return std::unexpected(n.error());
         target = *n;
+        if (target > 100000000 || target < -100000000) {
+          return std::unexpected(format_error("* width or precision too big"));
+        }
         if (is_width && target < 0) {  // a negative * width means left alignment
           spec.left = true;
           target = -target;
