@@ -18,6 +18,9 @@ import pytest
 import engine_cases
 from engine_cases import TEMPLATE_NAME, Case
 
+# Jinja2 reads an unknown escape such as "\\q" through Python, which warns about it.
+pytestmark = pytest.mark.filterwarnings("ignore:invalid escape sequence:DeprecationWarning")
+
 ROOT = Path(__file__).resolve().parents[2]
 CASES = engine_cases.all_cases()
 # A generous guard against a runaway rendering; no timing is asserted.
