@@ -42,10 +42,12 @@ class Case:
     # For an expected failure: the line the message names, "(in case.txt:{line})".
     line: int | None = None
     why: str | None = None
+    # A generated case: where Jinja2 fails, the engine must fail too (with any kind).
+    either: bool = False
 
     @property
     def follows_jinja2(self) -> bool:
-        return self.expected is None and self.error is None
+        return self.expected is None and self.error is None and not self.either
 
 
 def J(name: str, template: str, context: dict[str, Any] | None = None) -> Case:
@@ -66,6 +68,11 @@ def X(name: str, template: str, error: str, context: dict[str, Any] | None = Non
     `line` is given, ending with the template's name and that line)."""
     assert why in REASONS, why
     return Case(name, template, context or {}, error=error, line=line, why=why)
+
+
+def G(name: str, template: str, context: dict[str, Any] | None = None) -> Case:
+    """A generated case: the engine renders what Jinja2 renders, and fails where Jinja2 fails."""
+    return Case(name, template, context or {}, either=True)
 
 
 def sorted_context(value: Any) -> Any:
@@ -100,10 +107,12 @@ def render_with_jinja2(case: Case, env=None) -> str:
 
 
 def all_cases() -> list[Case]:
-    from . import builtin_tests, errors, expressions, filters, functions, statements, syntax
+    from . import (builtin_tests, errors, expressions, filters, functions, matrix, statements,
+                   syntax)
 
     cases: list[Case] = []
-    for module in (syntax, expressions, statements, filters, builtin_tests, functions, errors):
+    for module in (syntax, expressions, statements, filters, builtin_tests, functions, errors,
+                   matrix):
         cases.extend(module.CASES)
     names = [c.name for c in cases]
     duplicates = {n for n in names if names.count(n) > 1}

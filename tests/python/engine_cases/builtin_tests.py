@@ -75,6 +75,8 @@ CASES += [
     J("test_previtem_defined", "{% for i in [1, 2] %}{{{ 'Y' if loop.previtem is defined else 'N' }}}"
       "{% endfor %}"),
     J("test_eq_bool_int", T("true is eq 1", "false is sameas false", "'a' is in ['a']")),
+    J("test_lower_upper_non_strings", T("none is lower", "true is lower", "false is lower",
+                                        "7 is lower", "none is upper")),
     J("test_lower_upper_mixed", T("'abc1' is lower", "'ABC!' is upper", "'' is lower", "'1' is upper")),
     J("test_divisibleby_negative", T("-9 is divisibleby 3", "9 is divisibleby(-3)", "7 is divisibleby 2")),
 ]

@@ -194,6 +194,8 @@ CASES += [
     J("arith_float_pow", "{{{ 2 ** 0.5 }}} {{{ 4 ** 0.5 }}}"),
     J("arith_float_floor_mod_negative", "{{{ -7 // 2.0 }}} {{{ 7 % 2.5 }}} {{{ -7 % 2.5 }}}"),
     J("arith_mixed_chain", "{{{ 10 // 3 * 3 + 10 % 3 }}}"),
+    J("arith_float_mod_zero_sign", "{{{ -3.0 % 3 }}} {{{ 3 % -1.5 }}} {{{ -0.0 % 2 }}} "
+      "{{{ -3 % 1.5 }}}"),
     J("arith_int_times_float", "{{{ 3 * 0.1 }}}"),
     J("arith_big_context_int", "{{{ big * 2 }}} {{{ big // 7 }}}", CTX),
     X("arith_overflow_pow", "{{{ 2 ** 200 }}}", "invalid operation", why="int"),

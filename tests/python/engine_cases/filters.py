@@ -244,6 +244,12 @@ CASES += [
     J("round_binary_half", "{{{ 2.675|round(2) }}} {{{ 1.005|round(2) }}}"),
     J("round_keywords", "{{{ 3.14159|round(precision=1, method='floor') }}}"),
     J("int_spaces", "{{{ '  42  '|int }}} {{{ ' 2.5 '|float }}}"),
+    J("int_default_for_unparsable", "{{{ ''|int(5) }}} {{{ ' '|int(3) }}} {{{ '-'|int(9) }}} "
+      "{{{ '12abc'|int(1) }}} {{{ 'nan'|int(4) }}}"),
+    J("float_default_for_unparsable", "{{{ ''|float(1.5) }}} {{{ '.'|float(2.5) }}} "
+      "{{{ '1.5.2'|float(1.0) }}}"),
+    J("int_float_notations", "{{{ '+5'|int }}} {{{ '1e3'|int }}} {{{ '0x10'|int }}} "
+      "{{{ '1_000'|int }}}"),
     J("format_hex_exp", "{{{ '%x %o %e %.3s'|format(255, 8, 12345.678, 'abcdef') }}}"),
     J("format_mapping", "{{{ '%(a)s-%(b)d'|format(a='x', b=2) }}}"),
     J("urlencode_number", "{{{ 12|urlencode }}}"),
