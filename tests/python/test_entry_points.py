@@ -103,8 +103,8 @@ def test_operation_functions_force_their_operation_and_execute_uses_the_stored_o
 )
 def test_stage_endings_come_back_as_receipts(workspace, scripted_bd, function, config, stages,
                                             code):
-    scripted_bd.configure(where_path=str(workspace.beads_dir), stderr={"cook": "cook says no"},
-                          **config)
+    scripted_bd.configure(**{"where_path": str(workspace.beads_dir),
+                             "stderr": {"cook": "cook says no"}, **config})
     request = make_request(workspace, scripted_bd, formula_name="release",
                            pour_authorization=AUTH)
     receipt = getattr(_native, function)(request)
