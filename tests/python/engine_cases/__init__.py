@@ -14,6 +14,7 @@ saying why the engines differ there:
   int      128-bit integers where Python's are unbounded
   bound    a limit that keeps the engine inside the caller's process (range size, nesting)
   extra    a built-in that Jinja2 does not have (bool, lines, split, startingwith, ...)
+  sound    Jinja2's own result is a fault the engine does not copy
 
 Contexts are JSON objects; the engine iterates a context map in ascending byte order of its
 keys, so Jinja2 is given the same maps with their keys sorted.
@@ -27,7 +28,7 @@ from typing import Any
 
 TEMPLATE_NAME = "case.txt"
 
-REASONS = {"display", "none", "float", "error", "int", "bound", "extra"}
+REASONS = {"display", "none", "float", "error", "int", "bound", "extra", "sound"}
 
 
 @dataclass(frozen=True)
@@ -108,11 +109,11 @@ def render_with_jinja2(case: Case, env=None) -> str:
 
 def all_cases() -> list[Case]:
     from . import (builtin_tests, errors, expression_mix, expressions, filters, functions, matrix,
-                   statements, syntax, whitespace)
+                   scoping_mix, statements, syntax, whitespace)
 
     cases: list[Case] = []
     for module in (syntax, whitespace, expressions, statements, filters, builtin_tests, functions,
-                   errors, matrix, expression_mix):
+                   errors, matrix, expression_mix, scoping_mix):
         cases.extend(module.CASES)
     names = [c.name for c in cases]
     duplicates = {n for n in names if names.count(n) > 1}

@@ -208,5 +208,13 @@ CASES += [
     J("loop_revindex_filtered", "{% for i in range(10) if i > 6 %}{{{ loop.revindex }}}"
       "{% endfor %}"),
     J("if_elif_whitespace", "{% if false %}\n  a\n{% elif true %}\n  b\n{% endif %}\nc"),
+    # Jinja2 reads a context variable as undefined inside a loop or a block set when the template
+    # sets the same name at the top level afterwards; the engine reads the context value.
+    E("context_name_set_later_read_in_loop", "{% for i in [1] %}[{{{ c }}}]{% endfor %}"
+      "{% set c = 3 %}{{{ c }}}", "[0]3", "sound", {"c": 0}),
+    E("context_name_read_in_own_block_set", "{% set c %}[{{{ c }}}]{% endset %}{{{ c }}}", "[0]",
+      "sound", {"c": 0}),
+    J("block_set_reads_unset_own_name", "{% set x %}[{{{ x }}}]{% endset %}{{{ x }}}"),
+    J("top_level_read_before_set", "[{{{ c }}}]{% set c = 3 %}{{{ c }}}", {"c": 0}),
     X("set_attr_on_non_namespace", "{% set d = {} %}{% set d.x = 1 %}", "invalid operation"),
 ]
