@@ -29,13 +29,13 @@ std::string read_file(const fs::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// The generation of a complete formula "begin N\n{filler}\nend N\n", or nothing.
+// The generation of a complete formula "begin N\n{filler}\nend N", or nothing.
 std::optional<std::int64_t> complete_generation(const std::string& text) {
   if (!text.starts_with("begin ")) return std::nullopt;
   const auto first_line = text.find('\n');
   if (first_line == std::string::npos) return std::nullopt;
   const std::string number = text.substr(6, first_line - 6);
-  const std::string expected = "begin " + number + "\n" + kFiller + "\nend " + number + "\n";
+  const std::string expected = "begin " + number + "\n" + kFiller + "\nend " + number;
   if (text != expected) return std::nullopt;
   return std::stoll(number);
 }
@@ -68,7 +68,7 @@ TEST(FormulaCrashSafety, ReadersSeeOnlyCompleteFormulasWhileTheWriterIsKilled) {
   const fs::path dir = fs::canonical(pattern);
   const fs::path tpl = dir / "crash.formula.toml.j2";
   const fs::path out = dir / "crash.formula.toml";
-  std::ofstream(tpl, std::ios::binary) << "begin {{{ gen }}}\n" << kFiller << "\nend {{{ gen }}}\n";
+  std::ofstream(tpl, std::ios::binary) << "begin {{{ gen }}}\n" << kFiller << "\nend {{{ gen }}}";
   {
     korvel::json::Object vars{{"gen", korvel::json::Value(0)}};
     auto first = korvel_beads::render_formula(tpl, out, vars);

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <cstring>
 #include <algorithm>
 #include <cstdlib>
@@ -194,6 +195,24 @@ TEST_F(RenderTest, TemporaryFileCreationIsExclusive) {
   EXPECT_EQ(file.error(), korvel_beads::os_error_text(EEXIST));
   // A failed creation owns nothing and removes nothing.
   EXPECT_EQ(read_file(tmp), "someone else's");
+}
+
+// bd children must never inherit the descriptor. Found through /proc, so Linux only.
+TEST_F(RenderTest, TemporaryFileIsClosedOnExec) {
+  if (!fs::exists("/proc/self/fd")) GTEST_SKIP() << "no /proc/self/fd";
+  const fs::path tmp = dir_ / ".cloexec.tmp";
+  auto file = TemporaryOutput::create(tmp);
+  ASSERT_TRUE(file.has_value());
+  int found = 0;
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    if (fs::read_symlink(entry.path(), ec) != tmp) continue;
+    const int fd = std::stoi(entry.path().filename());
+    ++found;
+    EXPECT_NE(::fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
+    EXPECT_EQ(::fcntl(fd, F_GETFL) & O_ACCMODE, O_WRONLY);
+  }
+  EXPECT_EQ(found, 1);
 }
 
 TEST_F(RenderTest, TemporaryFileWritesLargeContentWhole) {
