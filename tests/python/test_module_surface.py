@@ -98,7 +98,7 @@ def test_class_names_flags_and_subclassing(cls):
     assert cls.__qualname__ == cls.__name__
     if cls is not _native.BeadComposeError:  # Exception itself brings a __dict__
         assert "__dict__" not in dir(cls)
-        assert cls.__weakrefoffset__ == 0
+    assert cls.__weakrefoffset__ == 0
     with pytest.raises(TypeError):
         type("Sub", (cls,), {})
 
