@@ -4,6 +4,7 @@ fresh properties, constants, docstrings and BeadComposeError."""
 from __future__ import annotations
 
 import copy
+import gc
 
 import pytest
 
@@ -192,6 +193,8 @@ def test_request_properties_are_read_only(tmp_path, attribute):
 
 def test_receipt_properties_are_read_only_and_fresh(tmp_path):
     receipt = make_receipt(tmp_path)
+    # Records hold no Python objects, so results stay out of the garbage collector.
+    assert not gc.is_tracked(receipt) and not gc.is_tracked(receipt.stages[0])
     assert receipt.stages is not receipt.stages
     assert receipt.outcome is not receipt.outcome
     stages = receipt.stages
