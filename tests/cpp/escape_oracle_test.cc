@@ -4,6 +4,7 @@
 // separators, U+FEFF, noncharacters, astral characters and each format's own markers.
 #include <expat.h>
 #include <gtest/gtest.h>
+#include <toml++/toml.h>
 #include <yaml.h>
 
 #include <cstdint>
@@ -12,10 +13,11 @@
 #include <optional>
 #include <random>
 #include <string>
-#include <toml++/toml.h>
 #include <vector>
 
 #include "korvel/escape_format.hpp"
+#include "korvel/json/value.hpp"
+#include "korvel/renderer.hpp"
 #include "korvel/safety_filters.hpp"
 #include "korvel/text/utf8.hpp"
 
@@ -88,8 +90,8 @@ std::string printable(const std::string& s) {
 std::string xml_representable(const CodePoints& cps) {
   CodePoints out;
   for (const char32_t c : cps) {
-    const bool forbidden = (c < 0x20 && c != 0x09 && c != 0x0A && c != 0x0D) || c == 0xFFFE ||
-                           c == 0xFFFF;
+    const bool forbidden =
+        (c < 0x20 && c != 0x09 && c != 0x0A && c != 0x0D) || c == 0xFFFE || c == 0xFFFF;
     out.push_back(forbidden ? 0xFFFD : c);
   }
   return encode(out);
@@ -172,8 +174,15 @@ TEST(EscapeOracle, OraclesRejectRawCharactersThatNeedEscaping) {
   EXPECT_EQ(yaml_read_value("k: \"a\xC2\x80\"\n", "k"), std::nullopt);
   // Line breaks inside double quotes: U+0085 folds to a space, and U+2028 drops the space
   // before it.
-  EXPECT_EQ(yaml_read_value("k: \"a\xC2\x85" "b\"\n", "k"), "a b");
-  EXPECT_EQ(yaml_read_value("k: \"a \xE2\x80\xA8" "b\"\n", "k"), "a\xE2\x80\xA8" "b");
+  EXPECT_EQ(yaml_read_value("k: \"a\xC2\x85"
+                            "b\"\n",
+                            "k"),
+            "a b");
+  EXPECT_EQ(yaml_read_value("k: \"a \xE2\x80\xA8"
+                            "b\"\n",
+                            "k"),
+            "a\xE2\x80\xA8"
+            "b");
   EXPECT_EQ(xml_read("<r>\x01</r>"), std::nullopt);
   EXPECT_EQ(xml_read("<r>\xEF\xBF\xBE</r>"), std::nullopt);
   const auto read = xml_read("<r a=\"x\ty\nz\">\r</r>");
@@ -181,7 +190,6 @@ TEST(EscapeOracle, OraclesRejectRawCharactersThatNeedEscaping) {
   EXPECT_EQ(read->attribute, "x y z");
   EXPECT_EQ(read->text, "\n");
 }
-
 
 TEST(EscapeOracle, TomlBasicStringReadsBackAsTheSameText) {
   for (const auto& cps : texts()) {
@@ -232,6 +240,44 @@ TEST(EscapeOracle, CdataEscapeReadsBackInsideACdataSection) {
     const auto read = xml_read("<r><![CDATA[" + inner + "]]></r>");
     ASSERT_TRUE(read.has_value()) << printable(inner);
     EXPECT_EQ(read->text, xml_representable(cps)) << printable(inner);
+  }
+}
+
+// ----- the same properties through whole renderings: formatter and filters as wired -----
+
+std::string render(std::string_view name, std::string_view source, const std::string& value,
+                   korvel::EscapeMode mode) {
+  const auto renderer = korvel::Renderer::with_delimiters_and_escape_mode("{{{", "}}}", mode);
+  if (!renderer) return "<no renderer>";
+  const auto out =
+      renderer->render_named(name, source, korvel::json::Object{{"v", korvel::json::Value(value)}});
+  return out ? *out : "<error: " + out.error().message() + ">";
+}
+
+TEST(RenderOracle, EveryFormatReadsBackThroughItsParser) {
+  using korvel::EscapeMode;
+  for (const auto& cps : texts()) {
+    const std::string text = encode(cps);
+    const std::string toml =
+        render("f.formula.toml.j2", "k = \"{{{ v }}}\"\n", text, EscapeMode::Toml);
+    EXPECT_EQ(toml_read_string(toml), text) << printable(toml);
+    const std::string legacy =
+        render("f.formula.json.j2", "\"{{{ v }}}\"", text, EscapeMode::LegacyJson);
+    EXPECT_EQ(json_read_string(legacy), text) << printable(legacy);
+    const std::string standard =
+        render("f.formula.json.j2", "{{{ v }}}", text, EscapeMode::Standard);
+    EXPECT_EQ(json_read_string(standard), text) << printable(standard);
+    const std::string yaml =
+        render("f.yaml.j2", "k: {{{ v | yaml_safe }}}\n", text, EscapeMode::Standard);
+    EXPECT_EQ(yaml_read_value(yaml, "k"), text) << printable(yaml);
+    const std::string xml = render(
+        "f.xml.j2",
+        "<r a=\"{{{ v }}}\"><![CDATA[{{{ v | cdata_escape }}}]]>{{{ v | xml_char_safe }}}</r>",
+        text, EscapeMode::Standard);
+    const auto read = xml_read(xml);
+    ASSERT_TRUE(read.has_value()) << printable(xml);
+    EXPECT_EQ(read->attribute, xml_representable(cps)) << printable(xml);
+    EXPECT_EQ(read->text, xml_representable(cps) + xml_representable(cps)) << printable(xml);
   }
 }
 
