@@ -12,6 +12,17 @@
 
 namespace korvel::engine::detail {
 
+// Names are interned by the parser: equal names share one pointer, so scopes compare pointers.
+// These are the names the engine itself binds; the parser maps source names onto them.
+inline constexpr std::string_view kLoopName = "loop";
+inline constexpr std::string_view kCallerName = "caller";
+inline constexpr std::string_view kVarargsName = "varargs";
+inline constexpr std::string_view kKwargsName = "kwargs";
+
+inline bool same_name(std::string_view a, std::string_view b) noexcept {
+  return a.data() == b.data() && a.size() == b.size();
+}
+
 enum class ExprKind : std::uint8_t {
   Const,
   Name,

@@ -17,23 +17,23 @@ namespace korvel::engine::detail {
 
 const Value* Frame::find(std::string_view name) const noexcept {
   for (std::uint32_t i = n_inline_; i-- > 0;) {
-    if (inline_[i].first == name) return &inline_[i].second;
+    if (same_name(inline_[i].first, name)) return &inline_[i].second;
   }
   for (const auto& [k, v] : more_) {
-    if (k == name) return &v;
+    if (same_name(k, name)) return &v;
   }
   return nullptr;
 }
 
 void Frame::set(std::string_view name, Value value) {
   for (std::uint32_t i = 0; i < n_inline_; ++i) {
-    if (inline_[i].first == name) {
+    if (same_name(inline_[i].first, name)) {
       inline_[i].second = std::move(value);
       return;
     }
   }
   for (auto& [k, v] : more_) {
-    if (k == name) {
+    if (same_name(k, name)) {
       v = std::move(value);
       return;
     }
@@ -45,6 +45,12 @@ void Frame::set(std::string_view name, Value value) {
     return;
   }
   more_.emplace_back(name, std::move(value));
+}
+
+void Frame::truncate(std::uint32_t keep) noexcept {
+  more_.clear();
+  for (std::uint32_t i = keep; i < n_inline_; ++i) inline_[i].second = Value();
+  if (n_inline_ > keep) n_inline_ = keep;
 }
 
 void Frame::clear() noexcept {
@@ -67,31 +73,6 @@ class Swap {
  private:
   T*& slot_;
   T* saved_;
-};
-
-// Arguments of one call: a few inline, more on the heap, always contiguous.
-class ArgBuffer {
- public:
-  void push_back(Value v) {
-    if (heap_.empty() && n_ < kInline) {
-      inline_[n_++] = std::move(v);
-      return;
-    }
-    if (heap_.empty()) {
-      heap_.reserve(n_ * 2 + 1);
-      for (std::size_t i = 0; i < n_; ++i) heap_.push_back(std::move(inline_[i]));
-    }
-    heap_.push_back(std::move(v));
-  }
-  std::span<const Value> span() const {
-    return heap_.empty() ? std::span<const Value>(inline_, n_) : std::span<const Value>(heap_);
-  }
-
- private:
-  static constexpr std::size_t kInline = 4;
-  Value inline_[kInline];
-  std::size_t n_ = 0;
-  std::vector<Value> heap_;
 };
 
 std::unexpected<Error> undefined_error() { return fail(ErrorKind::UndefinedError); }
@@ -314,11 +295,18 @@ Result<Flow> Evaluator::exec(const Stmt* s) {
       }
       return exec_body(n->otherwise);
     }
-    case StmtKind::For: {
-      const auto* n = static_cast<const ForStmt*>(s);
-      Value iterable = KV_TRY(eval(n->iter));
-      return exec_for(n, std::move(iterable), 0, nullptr);
-    }
+    case StmtKind::For: return exec_for_stmt(static_cast<const ForStmt*>(s));
+    default: return exec_other(s);
+  }
+}
+
+Result<Flow> Evaluator::exec_for_stmt(const ForStmt* n) {
+  Value iterable = KV_TRY(eval(n->iter));
+  return exec_for(n, std::move(iterable), 0, nullptr);
+}
+
+Result<Flow> Evaluator::exec_other(const Stmt* s) {
+  switch (s->kind) {
     case StmtKind::Set: {
       const auto* n = static_cast<const SetStmt*>(s);
       Value v = KV_TRY(eval(n->value));
@@ -445,14 +433,20 @@ Result<Flow> Evaluator::exec_for(const ForStmt* s, Value iterable, int depth0,
   Swap<Frame> swap(frame_, &iteration);
   const std::size_t n = loop->items.size();
   for (std::size_t i = 0; i < n; ++i) {
-    iteration.clear();
+    // Each iteration starts afresh with only `loop` bound, as in Jinja2.
+    if (i == 0) {
+      iteration.set(kLoopName, loop_value);
+    } else {
+      iteration.truncate(1);
+      // The body may have rebound `loop`; each iteration sees the loop object again.
+      if (iteration.find(kLoopName)->as_object() != loop) iteration.set(kLoopName, loop_value);
+    }
     loop->index0 = i;
     auto r = assign(s->target, loop->items[i], iteration);
     if (!r) {
       loop->active = false;
       return located(std::move(r.error()), s->line);
     }
-    iteration.set("loop", loop_value);
     auto f = exec_body(s->body);
     if (!f) {
       loop->active = false;
@@ -537,12 +531,12 @@ Result<Value> Evaluator::call_macro(const MacroObject& m, std::span<const Value>
   if (def.uses_caller && !found_caller) {
     Value caller;
     take("caller", &caller);
-    call.set("caller", std::move(caller));
+    call.set(kCallerName, std::move(caller));
   }
   if (def.uses_kwargs) {
     MapEntries entries;
     for (auto& [k, v] : kw) entries.emplace_back(Value::from_string(k), std::move(v));
-    call.set("kwargs", Value::from_map(std::move(entries)));
+    call.set(kKwargsName, Value::from_map(std::move(entries)));
   } else if (!kw.empty()) {
     if (find_kwarg(kw, "caller")) {
       return fail(ErrorKind::TooManyArguments,
@@ -555,13 +549,13 @@ Result<Value> Evaluator::call_macro(const MacroObject& m, std::span<const Value>
   if (def.uses_varargs) {
     std::vector<Value> rest;
     for (std::size_t i = n; i < args.size(); ++i) rest.push_back(args[i]);
-    call.set("varargs", Value::from_seq(std::move(rest)));
+    call.set(kVarargsName, Value::from_seq(std::move(rest)));
   } else if (args.size() > n) {
     return fail(ErrorKind::TooManyArguments, "macro '" + std::string(def.name) +
                                                  "' takes not more than " + std::to_string(n) +
                                                  " argument(s)");
   }
-  if (m.has_closure && def.name != "caller" && !call.find(def.name)) {
+  if (m.has_closure && !same_name(def.name, kCallerName) && !call.find(def.name)) {
     call.set(def.name, Value::from_object(
                            std::const_pointer_cast<MacroObject>(m.shared_from_this())));
   }
@@ -593,7 +587,7 @@ Result<Value> Evaluator::call_macro(const MacroObject& m, std::span<const Value>
 
 Result<void> Evaluator::exec_call_block(const CallBlockStmt* s) {
   Value caller = make_macro(s->caller);
-  std::vector<Value> args;
+  ArgBuffer args;
   Kwargs kwargs;
   KV_CHECK(eval_args(s->call->call, args, kwargs));
   kwargs.emplace_back("caller", std::move(caller));
@@ -603,10 +597,10 @@ Result<void> Evaluator::exec_call_block(const CallBlockStmt* s) {
     const std::string_view name = static_cast<const NameExpr*>(callee)->name;
     Value v = lookup(name);
     if (v.is_undefined()) return fail(ErrorKind::UnknownFunction, std::string(name));
-    result = KV_TRY(state_.call(v, args, kwargs));
+    result = KV_TRY(state_.call(v, args.span(), kwargs));
   } else {
     Value v = KV_TRY(eval(callee));
-    result = KV_TRY(state_.call(v, args, kwargs));
+    result = KV_TRY(state_.call(v, args.span(), kwargs));
   }
   if (result.is_string()) return write(result.str());
   return print(result);
@@ -664,8 +658,7 @@ Result<Value> Evaluator::eval(const Expr* e) {
   return r;
 }
 
-Result<void> Evaluator::eval_args(const CallArgs& call, std::vector<Value>& args,
-                                  Kwargs& kwargs) {
+Result<void> Evaluator::eval_args(const CallArgs& call, ArgBuffer& args, Kwargs& kwargs) {
   for (const Arg& a : call.args) {
     Value v = KV_TRY(eval(a.value));
     if (a.name.empty()) {
@@ -696,7 +689,9 @@ Result<void> Evaluator::eval_args(const CallArgs& call, std::vector<Value>& args
 }
 
 Result<Value> Evaluator::eval_call(const CallExpr* e) {
-  std::vector<Value> args;
+  // Expression trees are bounded by the parser; calls are where rendering can recurse.
+  KV_CHECK(check_stack());
+  ArgBuffer args;
   Kwargs kwargs;
   const Expr* callee = e->callee;
   if (callee->kind == ExprKind::Name) {
@@ -705,18 +700,18 @@ Result<Value> Evaluator::eval_call(const CallExpr* e) {
       if (const Value* v = f->find(name)) {
         Value fn = *v;
         KV_CHECK(eval_args(e->call, args, kwargs));
-        return state_.call(fn, args, kwargs);
+        return state_.call(fn, args.span(), kwargs);
       }
     }
     if (auto it = context_.find(name); it != context_.end()) {
       Value fn = Value::from_json(it->second);
       KV_CHECK(eval_args(e->call, args, kwargs));
-      return state_.call(fn, args, kwargs);
+      return state_.call(fn, args.span(), kwargs);
     }
     const FunctionFn* fn = find_function(data_, name);
     if (!fn) return fail(ErrorKind::UnknownFunction, std::string(name));
     KV_CHECK(eval_args(e->call, args, kwargs));
-    return (*fn)(state_, args, kwargs);
+    return (*fn)(state_, args.span(), kwargs);
   }
   if (callee->kind == ExprKind::GetAttr) {
     const auto* ga = static_cast<const GetAttrExpr*>(callee);
@@ -726,17 +721,18 @@ Result<Value> Evaluator::eval_call(const CallExpr* e) {
     if (base.is_map()) {
       Value member = base.get_attr(ga->name);
       if (Object* o = member.as_object(); o && o->is_callable()) {
-        return o->call(state_, args, kwargs);
+        return o->call(state_, args.span(), kwargs);
       }
     }
-    return state_.call_method(base, ga->name, args, kwargs);
+    return state_.call_method(base, ga->name, args.span(), kwargs);
   }
   Value fn = KV_TRY(eval(callee));
   KV_CHECK(eval_args(e->call, args, kwargs));
-  return state_.call(fn, args, kwargs);
+  return state_.call(fn, args.span(), kwargs);
 }
 
 Result<Value> Evaluator::eval_filter(const FilterExpr* e, const Value* hole) {
+  KV_CHECK(check_stack());
   ArgBuffer args;
   if (hole) {
     args.push_back(*hole);
@@ -753,12 +749,12 @@ Result<Value> Evaluator::eval_filter(const FilterExpr* e, const Value* hole) {
     }
   }
   if (e->call.dyn_args || e->call.dyn_kwargs) {
-    std::vector<Value> extra;
+    ArgBuffer extra;
     CallArgs dyn;
     dyn.dyn_args = e->call.dyn_args;
     dyn.dyn_kwargs = e->call.dyn_kwargs;
     KV_CHECK(eval_args(dyn, extra, kwargs));
-    for (auto& v : extra) args.push_back(std::move(v));
+    for (const auto& v : extra.span()) args.push_back(v);
   }
   if (!e->fn) return fail(ErrorKind::UnknownFilter, std::string(e->name));
   return (*e->fn)(state_, args.span(), kwargs);
@@ -777,12 +773,12 @@ Result<Value> Evaluator::eval_test(const TestExpr* e) {
     }
   }
   if (e->call.dyn_args || e->call.dyn_kwargs) {
-    std::vector<Value> extra;
+    ArgBuffer extra;
     CallArgs dyn;
     dyn.dyn_args = e->call.dyn_args;
     dyn.dyn_kwargs = e->call.dyn_kwargs;
     KV_CHECK(eval_args(dyn, extra, kwargs));
-    for (auto& v : extra) args.push_back(std::move(v));
+    for (const auto& v : extra.span()) args.push_back(v);
   }
   if (!e->fn) return fail(ErrorKind::UnknownTest, std::string(e->name));
   const bool ok = KV_TRY((*e->fn)(state_, args.span(), kwargs));
@@ -943,7 +939,6 @@ Result<Value> Evaluator::eval_inner(const Expr* e) {
     }
     default: break;
   }
-  KV_CHECK(check_stack());
   switch (e->kind) {
     case ExprKind::GetAttr: {
       const auto* g = static_cast<const GetAttrExpr*>(e);
@@ -994,6 +989,23 @@ Result<Value> Evaluator::eval_inner(const Expr* e) {
       if (left.is_true()) return left;
       return eval(l->right);
     }
+    case ExprKind::Concat:
+    case ExprKind::List:
+    case ExprKind::Dict: return eval_aggregate(e);
+    case ExprKind::Compare: return eval_compare(static_cast<const CompareExpr*>(e));
+    case ExprKind::Cond: {
+      const auto* c = static_cast<const CondExpr*>(e);
+      Value t = KV_TRY(eval(c->test));
+      if (t.is_true()) return eval(c->then);
+      if (c->otherwise) return eval(c->otherwise);
+      return Value();
+    }
+    default: return Value();
+  }
+}
+
+Result<Value> Evaluator::eval_aggregate(const Expr* e) {
+  switch (e->kind) {
     case ExprKind::Concat: {
       const auto* c = static_cast<const ConcatExpr*>(e);
       std::string out;
@@ -1004,14 +1016,6 @@ Result<Value> Evaluator::eval_inner(const Expr* e) {
         v.write_display(out);
       }
       return Value::string_with_mark(std::move(out), safe);
-    }
-    case ExprKind::Compare: return eval_compare(static_cast<const CompareExpr*>(e));
-    case ExprKind::Cond: {
-      const auto* c = static_cast<const CondExpr*>(e);
-      Value t = KV_TRY(eval(c->test));
-      if (t.is_true()) return eval(c->then);
-      if (c->otherwise) return eval(c->otherwise);
-      return Value();
     }
     case ExprKind::List: {
       const auto* l = static_cast<const ListExpr*>(e);

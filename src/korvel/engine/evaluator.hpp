@@ -29,6 +29,8 @@ class Frame {
   const Value* find(std::string_view name) const noexcept;
   void set(std::string_view name, Value value);
   void clear() noexcept;
+  // Drops every binding after the first `keep`.
+  void truncate(std::uint32_t keep) noexcept;
   // Calls f(name, value) for each binding.
   template <class F>
   void for_each(F&& f) const {
@@ -42,6 +44,31 @@ class Frame {
   std::uint32_t n_inline_ = 0;
   std::pair<std::string_view, Value> inline_[kInline];
   std::vector<std::pair<std::string_view, Value>> more_;
+};
+
+// Arguments of one call: a few inline, more on the heap, always contiguous.
+class ArgBuffer {
+ public:
+  void push_back(Value v) {
+    if (heap_.empty() && n_ < kInline) {
+      inline_[n_++] = std::move(v);
+      return;
+    }
+    if (heap_.empty()) {
+      heap_.reserve(n_ * 2 + 1);
+      for (std::size_t i = 0; i < n_; ++i) heap_.push_back(std::move(inline_[i]));
+    }
+    heap_.push_back(std::move(v));
+  }
+  std::span<const Value> span() const {
+    return heap_.empty() ? std::span<const Value>(inline_, n_) : std::span<const Value>(heap_);
+  }
+
+ private:
+  static constexpr std::size_t kInline = 4;
+  Value inline_[kInline];
+  std::size_t n_ = 0;
+  std::vector<Value> heap_;
 };
 
 enum class Flow : std::uint8_t { Normal, Break, Continue };
@@ -67,6 +94,8 @@ class Evaluator {
   // statements
   Result<Flow> exec_body(Body body);
   Result<Flow> exec(const Stmt* s);
+  [[gnu::noinline]] Result<Flow> exec_for_stmt(const ForStmt* s);
+  [[gnu::noinline]] Result<Flow> exec_other(const Stmt* s);
   Result<Flow> exec_for(const ForStmt* s, Value iterable, int depth0, std::string* capture);
   Result<void> exec_call_block(const CallBlockStmt* s);
   Result<void> write(std::string_view text);
@@ -76,13 +105,14 @@ class Evaluator {
   // expressions
   Result<Value> eval(const Expr* e);
   Result<Value> eval_inner(const Expr* e);
+  [[gnu::noinline]] Result<Value> eval_aggregate(const Expr* e);
   Result<Value> eval_with_hole(const Expr* e, const Value& hole);
   Result<Value> eval_call(const CallExpr* e);
   Result<Value> eval_filter(const FilterExpr* e, const Value* hole);
   Result<Value> eval_test(const TestExpr* e);
   Result<Value> eval_compare(const CompareExpr* e);
   Result<Value> eval_slice(const Value& base, const SliceExpr* s);
-  Result<void> eval_args(const CallArgs& call, std::vector<Value>& args, Kwargs& kwargs);
+  Result<void> eval_args(const CallArgs& call, ArgBuffer& args, Kwargs& kwargs);
   Value lookup(std::string_view name);
 
   // assignment

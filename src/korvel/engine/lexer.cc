@@ -363,27 +363,79 @@ Result<Token> Lexer::lex_tag() {
     advance_to(j + 1);
     return t;
   }
-  static constexpr struct {
-    const char* text;
-    Op op;
-  } kOps[] = {
-      {"//", Op::FloorDiv}, {"**", Op::Pow},    {"==", Op::Eq},       {"!=", Op::Ne},
-      {">=", Op::Ge},       {"<=", Op::Le},     {"+", Op::Add},       {"-", Op::Sub},
-      {"/", Op::Div},       {"*", Op::Mul},     {"%", Op::Mod},       {"~", Op::Tilde},
-      {"[", Op::LBracket},  {"]", Op::RBracket}, {"(", Op::LParen},   {")", Op::RParen},
-      {"{", Op::LBrace},    {"}", Op::RBrace},  {">", Op::Gt},        {"<", Op::Lt},
-      {"=", Op::Assign},    {".", Op::Dot},     {":", Op::Colon},     {"|", Op::Pipe},
-      {",", Op::Comma},     {";", Op::Semicolon},
-  };
-  for (const auto& o : kOps) {
-    const std::string_view text(o.text);
-    if (!rest.starts_with(text)) continue;
-    t.op = o.op;
-    t.text = src_.substr(pos_, text.size());
-    if (o.op == Op::LParen || o.op == Op::LBracket || o.op == Op::LBrace) {
+  const char next = rest.size() > 1 ? rest[1] : '\0';
+  std::size_t len = 1;
+  switch (c) {
+    case '/':
+      if (next == '/') {
+        t.op = Op::FloorDiv;
+        len = 2;
+      } else {
+        t.op = Op::Div;
+      }
+      break;
+    case '*':
+      if (next == '*') {
+        t.op = Op::Pow;
+        len = 2;
+      } else {
+        t.op = Op::Mul;
+      }
+      break;
+    case '=':
+      if (next == '=') {
+        t.op = Op::Eq;
+        len = 2;
+      } else {
+        t.op = Op::Assign;
+      }
+      break;
+    case '!':
+      if (next == '=') {
+        t.op = Op::Ne;
+        len = 2;
+      }
+      break;
+    case '>':
+      if (next == '=') {
+        t.op = Op::Ge;
+        len = 2;
+      } else {
+        t.op = Op::Gt;
+      }
+      break;
+    case '<':
+      if (next == '=') {
+        t.op = Op::Le;
+        len = 2;
+      } else {
+        t.op = Op::Lt;
+      }
+      break;
+    case '+': t.op = Op::Add; break;
+    case '-': t.op = Op::Sub; break;
+    case '%': t.op = Op::Mod; break;
+    case '~': t.op = Op::Tilde; break;
+    case '[': t.op = Op::LBracket; break;
+    case ']': t.op = Op::RBracket; break;
+    case '(': t.op = Op::LParen; break;
+    case ')': t.op = Op::RParen; break;
+    case '{': t.op = Op::LBrace; break;
+    case '}': t.op = Op::RBrace; break;
+    case '.': t.op = Op::Dot; break;
+    case ':': t.op = Op::Colon; break;
+    case '|': t.op = Op::Pipe; break;
+    case ',': t.op = Op::Comma; break;
+    case ';': t.op = Op::Semicolon; break;
+    default: break;
+  }
+  if (t.op != Op::None) {
+    const std::string_view text = src_.substr(pos_, len);
+    t.text = text;
+    if (t.op == Op::LParen || t.op == Op::LBracket || t.op == Op::LBrace) {
       if (balance_.size() >= 1024) return error("too deeply nested brackets", line_);
-      balance_.push_back(o.op == Op::LParen ? ')' : o.op == Op::LBracket ? ']' : '}');
-    } else if (o.op == Op::RParen || o.op == Op::RBracket || o.op == Op::RBrace) {
+      balance_.push_back(t.op == Op::LParen ? ')' : t.op == Op::LBracket ? ']' : '}');
+    } else if (t.op == Op::RParen || t.op == Op::RBracket || t.op == Op::RBrace) {
       if (balance_.empty()) return error("unexpected '" + std::string(text) + "'", line_);
       if (balance_.back() != text[0]) {
         return error("unexpected '" + std::string(text) + "', expected '" +
@@ -392,7 +444,7 @@ Result<Token> Lexer::lex_tag() {
       }
       balance_.pop_back();
     }
-    advance_to(pos_ + text.size());
+    pos_ += len;  // operators hold no line break
     return t;
   }
   return error("unexpected character '" + std::string(1, c) + "'", line_);

@@ -9,6 +9,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "korvel/engine/lexer.hpp"
@@ -26,7 +27,9 @@ class Parser {
  public:
   Parser(std::string_view source, const EnvironmentData& env, Arena& arena)
       : env_(env), arena_(arena), lexer_(source, LexerOptions{&env.syntax, env.trim_blocks,
-                                                              env.lstrip_blocks}) {}
+                                                              env.lstrip_blocks}) {
+    names_.insert({kLoopName, kCallerName, kVarargsName, kKwargsName});
+  }
 
   Result<Body> parse_template() {
     KV_CHECK(advance());
@@ -126,6 +129,9 @@ class Parser {
     }
     return advance();
   }
+
+  // The one copy of a name that every node refers to.
+  std::string_view intern(std::string_view name) { return *names_.insert(name).first; }
 
   // ---------------------------------------------------------------- nesting bounds
 
@@ -353,7 +359,7 @@ class Parser {
       } else if (defaults) {
         return fail_at("non-default argument follows default argument", name.line);
       }
-      params.push_back({name.text, def});
+      params.push_back({intern(name.text), def});
     }
     KV_CHECK(advance());
     return params;
@@ -393,7 +399,8 @@ class Parser {
     KV_CHECK(advance());
     Token name = KV_TRY(expect_any_name());
     auto params = KV_TRY(parse_signature());
-    MacroDef def = KV_TRY(parse_macro_body(name.text, std::move(params), "macro", "endmacro", line));
+    MacroDef def =
+        KV_TRY(parse_macro_body(intern(name.text), std::move(params), "macro", "endmacro", line));
     return arena_.make<MacroStmt>(MacroStmt{{StmtKind::Macro, line}, def});
   }
 
@@ -404,7 +411,8 @@ class Parser {
     if (is_op(Op::LParen)) params = KV_TRY(parse_signature());
     const Expr* call = KV_TRY(parse_expression(true));
     if (call->kind != ExprKind::Call) return fail_at("expected call", line);
-    MacroDef def = KV_TRY(parse_macro_body("caller", std::move(params), "call", "endcall", line));
+    MacroDef def =
+        KV_TRY(parse_macro_body(kCallerName, std::move(params), "call", "endcall", line));
     return arena_.make<CallBlockStmt>(
         CallBlockStmt{{StmtKind::CallBlock, line}, static_cast<const CallExpr*>(call), def});
   }
@@ -541,7 +549,7 @@ class Parser {
                                             bool with_namespace) {
     if (name_only) {
       Token n = KV_TRY(expect_any_name());
-      return arena_.make<Target>(Target{TargetKind::Name, n.line, n.text, {}, {}});
+      return arena_.make<Target>(Target{TargetKind::Name, n.line, intern(n.text), {}, {}});
     }
     if (!with_tuple) return parse_target_item(with_namespace);
     const std::uint32_t line = cur_.line;
@@ -591,9 +599,10 @@ class Parser {
     if (with_namespace && is_op(Op::Dot)) {
       KV_CHECK(advance());
       Token attr = KV_TRY(expect_any_name());
-      return arena_.make<Target>(Target{TargetKind::NamespaceAttr, line, n.text, attr.text, {}});
+      return arena_.make<Target>(
+          Target{TargetKind::NamespaceAttr, line, intern(n.text), attr.text, {}});
     }
-    return arena_.make<Target>(Target{TargetKind::Name, line, n.text, {}, {}});
+    return arena_.make<Target>(Target{TargetKind::Name, line, intern(n.text), {}, {}});
   }
 
   bool is_tuple_end(Names extra_end) const {
@@ -608,23 +617,26 @@ class Parser {
   Result<const Expr*> parse_tuple(bool /*simplified*/, bool with_condexpr, Names extra_end,
                                   bool explicit_parens) {
     const std::uint32_t line = cur_.line;
-    std::vector<const Expr*> items;
-    bool is_tuple = false;
-    while (true) {
-      if (!items.empty()) KV_CHECK(expect_op(Op::Comma, ","));
+    // The common case, one expression and no comma, builds no list.
+    if (!is_tuple_end(extra_end)) {
+      const Expr* first = KV_TRY(parse_expression(with_condexpr));
+      if (!is_op(Op::Comma)) return first;
+      return parse_tuple_rest(first, with_condexpr, extra_end, line);
+    }
+    if (!explicit_parens) {
+      return fail_at("expected an expression, got " + describe(cur_), cur_.line);
+    }
+    return make_list(line, {});
+  }
+
+  Result<const Expr*> parse_tuple_rest(const Expr* first, bool with_condexpr, Names extra_end,
+                                       std::uint32_t line) {
+    // A trailing comma is allowed: `1,` is a one-item tuple.
+    std::vector<const Expr*> items{first};
+    while (is_op(Op::Comma)) {
+      KV_CHECK(advance());
       if (is_tuple_end(extra_end)) break;
       items.push_back(KV_TRY(parse_expression(with_condexpr)));
-      if (is_op(Op::Comma)) {
-        is_tuple = true;
-      } else {
-        break;
-      }
-    }
-    if (!is_tuple) {
-      if (!items.empty()) return items[0];
-      if (!explicit_parens) {
-        return fail_at("expected an expression, got " + describe(cur_), cur_.line);
-      }
     }
     return make_list(line, items);
   }
@@ -777,12 +789,13 @@ class Parser {
 
   Result<const Expr*> parse_concat() {
     const std::uint32_t line = cur_.line;
-    std::vector<const Expr*> parts{KV_TRY(parse_math2())};
+    const Expr* first = KV_TRY(parse_math2());
+    if (!is_op(Op::Tilde)) return first;
+    std::vector<const Expr*> parts{first};
     while (is_op(Op::Tilde)) {
       KV_CHECK(advance());
       parts.push_back(KV_TRY(parse_math2()));
     }
-    if (parts.size() == 1) return parts[0];
     ConcatExpr c{};
     c.parts = keep(parts);
     if (max_height(c.parts) + 1 > kMaxExprHeight) {
@@ -866,7 +879,7 @@ class Parser {
           if (t.text == "kwargs") macro_uses_.back() |= kUsesKwargs;
         }
         NameExpr n{};
-        n.name = t.text;
+        n.name = intern(t.text);
         return make_expr<NameExpr>(ExprKind::Name, t.line, {}, n);
       }
       case Tok::String: {
@@ -1327,6 +1340,7 @@ class Parser {
   bool soft_ = false;  // inside an if or a conditional expression: unknown filters fail late
   std::vector<int> macro_uses_;
   std::vector<std::string_view> block_names_;
+  std::unordered_set<std::string_view> names_;
 };
 
 }  // namespace

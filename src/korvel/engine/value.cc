@@ -137,54 +137,8 @@ void HeapMap::insert(Value key, Value value) {
 
 // ---------------------------------------------------------------- copying
 
-void Value::retain() const noexcept {
-  if (rep_ == Rep::Heap) u_.heap->refs.fetch_add(1, std::memory_order_relaxed);
-}
-
-void Value::release() noexcept {
-  if (rep_ == Rep::Heap) {
-    if (u_.heap->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete u_.heap;
-  }
-}
-
-Value::Value(const Value& other) noexcept
-    : kind_(other.kind_), rep_(other.rep_), safe_(other.safe_), small_len_(other.small_len_),
-      u_(other.u_) {
-  retain();
-}
-
-Value::Value(Value&& other) noexcept
-    : kind_(other.kind_), rep_(other.rep_), safe_(other.safe_), small_len_(other.small_len_),
-      u_(other.u_) {
-  other.kind_ = ValueKind::Undefined;
-  other.rep_ = Rep::Inline;
-}
-
-Value& Value::operator=(const Value& other) noexcept {
-  if (this != &other) {
-    other.retain();
-    release();
-    kind_ = other.kind_;
-    rep_ = other.rep_;
-    safe_ = other.safe_;
-    small_len_ = other.small_len_;
-    u_ = other.u_;
-  }
-  return *this;
-}
-
-Value& Value::operator=(Value&& other) noexcept {
-  if (this != &other) {
-    release();
-    kind_ = other.kind_;
-    rep_ = other.rep_;
-    safe_ = other.safe_;
-    small_len_ = other.small_len_;
-    u_ = other.u_;
-    other.kind_ = ValueKind::Undefined;
-    other.rep_ = Rep::Inline;
-  }
-  return *this;
+void Value::release_heap() noexcept {
+  if (u_.heap->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete u_.heap;
 }
 
 // ---------------------------------------------------------------- factories
@@ -637,6 +591,13 @@ std::size_t Value::hash() const noexcept { return hash_at(*this, 0); }
 // ---------------------------------------------------------------- numbers as text
 
 void write_int(Int128 i, std::string& out) {
+  if (i >= INT64_MIN && i <= INT64_MAX) {
+    // The common case without 128-bit division.
+    char small[24];
+    auto r = std::to_chars(small, small + sizeof small, static_cast<std::int64_t>(i));
+    out.append(small, static_cast<std::size_t>(r.ptr - small));
+    return;
+  }
   char buf[48];
   char* end = buf + sizeof buf;
   char* p = end;

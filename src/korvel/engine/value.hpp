@@ -58,10 +58,42 @@ struct HeapCell {
 class Value {
  public:
   Value() noexcept { u_.i[0] = u_.i[1] = 0; }  // undefined
-  Value(const Value& other) noexcept;
-  Value(Value&& other) noexcept;
-  Value& operator=(const Value& other) noexcept;
-  Value& operator=(Value&& other) noexcept;
+  Value(const Value& other) noexcept
+      : kind_(other.kind_), rep_(other.rep_), safe_(other.safe_), small_len_(other.small_len_),
+        u_(other.u_) {
+    retain();
+  }
+  Value(Value&& other) noexcept
+      : kind_(other.kind_), rep_(other.rep_), safe_(other.safe_), small_len_(other.small_len_),
+        u_(other.u_) {
+    other.kind_ = ValueKind::Undefined;
+    other.rep_ = Rep::Inline;
+  }
+  Value& operator=(const Value& other) noexcept {
+    if (this != &other) {
+      other.retain();
+      release();
+      kind_ = other.kind_;
+      rep_ = other.rep_;
+      safe_ = other.safe_;
+      small_len_ = other.small_len_;
+      u_ = other.u_;
+    }
+    return *this;
+  }
+  Value& operator=(Value&& other) noexcept {
+    if (this != &other) {
+      release();
+      kind_ = other.kind_;
+      rep_ = other.rep_;
+      safe_ = other.safe_;
+      small_len_ = other.small_len_;
+      u_ = other.u_;
+      other.kind_ = ValueKind::Undefined;
+      other.rep_ = Rep::Inline;
+    }
+    return *this;
+  }
   ~Value() { release(); }
 
   // ---- factories ----
@@ -159,8 +191,13 @@ class Value {
 
  private:
   enum class Rep : std::uint8_t { Inline, Small, Borrowed, Heap, JsonArray, JsonObject };
-  void release() noexcept;
-  void retain() const noexcept;
+  void retain() const noexcept {
+    if (rep_ == Rep::Heap) u_.heap->refs.fetch_add(1, std::memory_order_relaxed);
+  }
+  void release() noexcept {
+    if (rep_ == Rep::Heap) release_heap();
+  }
+  void release_heap() noexcept;
   friend struct ValueAccess;
 
   ValueKind kind_ = ValueKind::Undefined;

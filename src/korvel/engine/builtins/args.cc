@@ -3,6 +3,8 @@
 
 #include <limits>
 
+#include "korvel/engine/value_ops.hpp"
+
 namespace korvel::engine::builtins::detail {
 
 Result<void> bind_into(std::string_view name, std::span<const Value> args, const Kwargs& kwargs,
@@ -75,5 +77,10 @@ Result<std::string_view> str_arg(std::string_view name, std::string_view param, 
 }
 
 std::string text_of(const Value& v) { return text_arg(v); }
+
+Result<void> check_built_size(std::string_view name, std::size_t bytes) {
+  if (bytes <= kMaxRepeatBytes) return {};
+  return fail(ErrorKind::InvalidOperation, std::string(name) + "(): result too large");
+}
 
 }  // namespace korvel::engine::builtins::detail

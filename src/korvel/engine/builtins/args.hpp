@@ -65,6 +65,11 @@ std::string text_arg(const Value& v);
 // A string argument that must be a string (Python's str methods refuse other types).
 Result<std::string_view> str_arg(std::string_view name, std::string_view param, const Value& v);
 
+// Fails with InvalidOperation when a text a built-in is about to build would pass the engine's
+// bound on built strings (the same bound as `*` repetition), so no template exhausts memory
+// through one filter call.
+Result<void> check_built_size(std::string_view name, std::size_t bytes);
+
 // The text a string filter works on: a string's text, or another value's display form
 // (Jinja2's soft_str; undefined gives the empty text).
 std::string text_of(const Value& v);

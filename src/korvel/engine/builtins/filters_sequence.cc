@@ -311,6 +311,7 @@ Result<Value> do_join(State& state, Args args, const Kwargs& kwargs) {
   if (state.escape().kind != EscapeChoice::Kind::Html) {
     const std::string d = text_of(sep);
     for (std::size_t i = 0; i < items->size(); ++i) {
+      if (auto r = check_built_size("join", out.size()); !r) return std::unexpected(r.error());
       if (i > 0) out += d;
       if ((*items)[i].is_string()) {
         out.append((*items)[i].str());
@@ -318,6 +319,7 @@ Result<Value> do_join(State& state, Args args, const Kwargs& kwargs) {
         (*items)[i].write_display(out);
       }
     }
+    if (auto r = check_built_size("join", out.size()); !r) return std::unexpected(r.error());
     return Value::from_string(std::move(out));
   }
   // Markup rules: with a safe separator, or any safe item, unsafe parts are escaped and the
@@ -332,9 +334,11 @@ Result<Value> do_join(State& state, Args args, const Kwargs& kwargs) {
   };
   const std::string d = part(sep);
   for (std::size_t i = 0; i < items->size(); ++i) {
+    if (auto r = check_built_size("join", out.size()); !r) return std::unexpected(r.error());
     if (i > 0) out += d;
     out += part((*items)[i]);
   }
+  if (auto r = check_built_size("join", out.size()); !r) return std::unexpected(r.error());
   return Value::string_with_mark(std::move(out), markup);
 }
 

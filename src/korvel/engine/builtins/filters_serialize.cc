@@ -145,6 +145,7 @@ class JsonDumper {
     }
     out += '[';
     for (std::size_t i = 0; i < items.size(); ++i) {
+      if (auto r = check_built_size("tojson", out.size()); !r) return r;
       if (i > 0) out += indent_ ? "," : ", ";
       if (indent_) newline(out, depth + 1);
       if (auto r = dump(items[i], out, depth + 1); !r) return r;
@@ -199,6 +200,7 @@ class JsonDumper {
     if (error) return std::unexpected(std::move(*error));
     out += '{';
     for (std::size_t i = 0; i < entries.size(); ++i) {
+      if (auto r = check_built_size("tojson", out.size()); !r) return r;
       if (i > 0) out += indent_ ? "," : ", ";
       if (indent_) newline(out, depth + 1);
       auto key = key_text(entries[i].first);

@@ -9,6 +9,7 @@
 #include "korvel/engine/builtins/percent_format.hpp"
 #include "korvel/engine/builtins/str_ops.hpp"
 #include "korvel/engine/state.hpp"
+#include "korvel/engine/value_ops.hpp"
 
 namespace korvel::engine::builtins::detail {
 namespace {
@@ -88,6 +89,9 @@ Result<Value> do_indent(State&, Args args, const Kwargs& kwargs) {
   std::string text(*s);
   text += '\n';
   const std::vector<std::string_view> lines = py_splitlines(text);
+  if (auto r = check_built_size("indent", text.size() + lines.size() * indention.size()); !r) {
+    return std::unexpected(r.error());
+  }
   std::string out;
   out.reserve(text.size() + lines.size() * indention.size());
   for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -124,21 +128,23 @@ Result<Value> do_replace(State& state, Args args, const Kwargs& kwargs) {
     if (!n) return std::unexpected(n.error());
     count = *n;
   }
-  if (!html_escaping(state)) {
-    return Value::from_string(py_replace(text_of(s), text_of(old), text_of(repl), count));
-  }
-  // Markup rules: a safe pattern or replacement escapes the subject first; a safe subject
-  // escapes an unsafe replacement (the pattern is matched as written).
   std::string subject = text_of(s);
-  bool safe = s.is_safe();
-  if (!safe && (old.is_safe() || repl.is_safe())) {
-    subject = html_escaped(subject);
-    safe = true;
+  std::string o = text_of(old);
+  std::string r = text_of(repl);
+  bool safe = false;
+  if (html_escaping(state)) {
+    // Markup rules: a safe pattern or replacement escapes the subject first; a safe subject
+    // escapes an unsafe replacement (the pattern is matched as written).
+    safe = s.is_safe();
+    if (!safe && (old.is_safe() || repl.is_safe())) {
+      subject = html_escaped(subject);
+      safe = true;
+    }
+    if (safe && !repl.is_safe()) r = html_escaped(r);
   }
-  if (!safe) return Value::from_string(py_replace(subject, text_of(old), text_of(repl), count));
-  const std::string o = text_of(old);
-  const std::string r = repl.is_safe() ? text_of(repl) : html_escaped(text_of(repl));
-  return Value::safe_string(py_replace(subject, o, r, count));
+  auto out = py_replace(subject, o, r, count, kMaxRepeatBytes);
+  if (!out) return fail(ErrorKind::InvalidOperation, "replace(): result too large");
+  return Value::string_with_mark(std::move(*out), safe);
 }
 
 // "<b>"|safe → "<b>" marked safe, so escaping leaves it alone.

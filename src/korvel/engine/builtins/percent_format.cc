@@ -134,6 +134,7 @@ Result<std::string> percent_format(std::string_view fmt, std::span<const Value> 
   };
   std::size_t i = 0;
   while (i < fmt.size()) {
+    if (auto r = check_built_size("format", out.size()); !r) return std::unexpected(r.error());
     const std::size_t pct = fmt.find('%', i);
     if (pct == std::string_view::npos) {
       out.append(fmt.substr(i));
@@ -306,6 +307,7 @@ Result<std::string> percent_format(std::string_view fmt, std::span<const Value> 
                                             spec.conv + "' at index " + std::to_string(i - 1)));
     }
   }
+  if (auto r = check_built_size("format", out.size()); !r) return std::unexpected(r.error());
   if (named.empty() && next_arg < args.size()) {
     return std::unexpected(format_error("not all arguments converted during string formatting"));
   }

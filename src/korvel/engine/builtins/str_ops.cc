@@ -390,8 +390,8 @@ std::vector<std::string_view> py_splitlines(std::string_view s) {
   return out;
 }
 
-std::string py_replace(std::string_view s, std::string_view old, std::string_view repl,
-                       long long count) {
+std::optional<std::string> py_replace(std::string_view s, std::string_view old,
+                                      std::string_view repl, long long count, std::size_t limit) {
   std::string out;
   if (count == 0) return std::string(s);
   if (old.empty()) {
@@ -401,18 +401,20 @@ std::string py_replace(std::string_view s, std::string_view old, std::string_vie
     while (i <= s.size()) {
       if (count >= 0 && done == count) {
         out.append(s.substr(i));
-        return out;
+        break;
       }
       out.append(repl);
       ++done;
+      if (out.size() > limit) return std::nullopt;
       if (i == s.size()) break;
       const std::size_t n = decode_at(s, i).size;
       out.append(s.substr(i, n));
       i += n;
     }
+    if (out.size() > limit) return std::nullopt;
     return out;
   }
-  out.reserve(s.size());
+  out.reserve(std::min(s.size(), limit));
   std::size_t start = 0;
   long long done = 0;
   while (count < 0 || done < count) {
@@ -420,10 +422,12 @@ std::string py_replace(std::string_view s, std::string_view old, std::string_vie
     if (pos == std::string_view::npos) break;
     out.append(s.substr(start, pos - start));
     out.append(repl);
+    if (out.size() > limit) return std::nullopt;
     start = pos + old.size();
     ++done;
   }
   out.append(s.substr(start));
+  if (out.size() > limit) return std::nullopt;
   return out;
 }
 

@@ -50,8 +50,9 @@ std::vector<std::string_view> py_split(std::string_view s, std::string_view sep,
 // str.splitlines(): breaks at \n, \r, \r\n, \v, \f, \x1c-\x1e, U+0085, U+2028, U+2029.
 std::vector<std::string_view> py_splitlines(std::string_view s);
 // str.replace(old, new, count); count < 0 replaces all. An empty `old` inserts between characters.
-std::string py_replace(std::string_view s, std::string_view old, std::string_view repl,
-                       long long count);
+// nullopt when the result would pass `limit` bytes.
+std::optional<std::string> py_replace(std::string_view s, std::string_view old,
+                                      std::string_view repl, long long count, std::size_t limit);
 // The characters in reverse order.
 std::string reverse_chars(std::string_view s);
 // Number of `\w+` runs.
