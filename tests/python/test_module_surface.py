@@ -5,6 +5,9 @@ from __future__ import annotations
 
 import copy
 import gc
+import shutil
+import subprocess
+import sys
 
 import pytest
 
@@ -217,3 +220,14 @@ def test_receipt_properties_are_read_only_and_fresh(tmp_path):
                 setattr(obj, name, None)
             with pytest.raises(AttributeError):
                 delattr(obj, name)
+
+
+def test_only_the_initialisation_function_is_exported():
+    nm = shutil.which("nm")
+    if nm is None:
+        pytest.skip("nm is not installed")
+    flags = ["-gU"] if sys.platform == "darwin" else ["-D", "--defined-only"]
+    listing = subprocess.run([nm, *flags, _native.__file__], capture_output=True, text=True,
+                             check=True).stdout
+    symbols = [line.split()[-1] for line in listing.splitlines() if line.strip()]
+    assert [symbol.lstrip("_") for symbol in symbols] == ["PyInit__native"]
