@@ -11,16 +11,17 @@
 //       "context": {...}, "mode": ...} (context and mode optional), and writes one JSON object per
 //       line in the same order: {"output": text} or {"error": message}, or {"usage": message} for
 //       a line that is not a usable request. Hundreds of cases then cost one process.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <expected>
-#include <fstream>
 #include <iostream>
-#include <iterator>
+#include <memory>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "korvel/json/reader.hpp"
 #include "korvel/json/value.hpp"
@@ -44,16 +45,25 @@ std::optional<korvel::EscapeMode> parse_mode(std::string_view text) {
   return std::nullopt;
 }
 
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// The whole file (or standard input for "-"). Plain stdio: a directory or an unreadable file is
+// an error value here, where a stream iterator would throw.
 std::expected<std::string, std::string> read_input(const std::string& path) {
-  if (path == "-") {
-    std::ostringstream buffer;
-    buffer << std::cin.rdbuf();
-    return std::move(buffer).str();
+  std::unique_ptr<std::FILE, FileCloser> owned;
+  std::FILE* file = stdin;
+  if (path != "-") {
+    owned.reset(std::fopen(path.c_str(), "rb"));
+    if (!owned) return std::unexpected("cannot open " + path + ": " + std::strerror(errno));
+    file = owned.get();
   }
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return std::unexpected("cannot open " + path);
-  std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  if (file.bad()) return std::unexpected("cannot read " + path);
+  std::string text;
+  char buffer[65536];
+  std::size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
+  if (std::ferror(file)) return std::unexpected("cannot read " + path + ": " + std::strerror(errno));
   return text;
 }
 
@@ -104,15 +114,20 @@ int run_batch(korvel::EscapeMode default_mode) {
     const auto* source = member(fields, "template");
     const auto* context = member(fields, "context");
     const auto* mode_text = member(fields, "mode");
-    std::optional<korvel::EscapeMode> mode = default_mode;
-    if (mode_text) mode = mode_text->is_string() ? parse_mode(mode_text->as_string()) : std::nullopt;
+    korvel::EscapeMode mode = default_mode;
+    bool mode_known = true;
+    if (mode_text) {
+      auto parsed = mode_text->is_string() ? parse_mode(mode_text->as_string()) : std::nullopt;
+      mode_known = parsed.has_value();
+      if (parsed) mode = *parsed;
+    }
     if (!name || !name->is_string() || !source || !source->is_string() ||
-        (context && !context->is_object()) || !mode) {
+        (context && !context->is_object()) || !mode_known) {
       write_answer("usage", "a request needs a string name and template, an object context and "
                             "a known mode");
       continue;
     }
-    auto text = render(*mode, name->as_string(), source->as_string(),
+    auto text = render(mode, name->as_string(), source->as_string(),
                        context ? context->as_object() : kEmpty);
     if (text) {
       write_answer("output", std::move(*text));

@@ -13,9 +13,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,10 +34,19 @@ using Clock = std::chrono::steady_clock;
 // interference from other work on the machine.
 constexpr int kBatches = 5;
 
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
 std::optional<std::string> read_file(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
   if (!file) return std::nullopt;
-  return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  std::string text;
+  char buffer[65536];
+  std::size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) text.append(buffer, got);
+  if (std::ferror(file.get())) return std::nullopt;
+  return text;
 }
 
 std::optional<korvel::EscapeMode> parse_mode(std::string_view text) {

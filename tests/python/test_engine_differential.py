@@ -169,13 +169,16 @@ def test_command_line(case, tmp_path):
     ("context_not_an_object", ["-", "CTX"], "x", 2),
     ("context_not_json", ["-", "BAD"], "x", 2),
     ("missing_template_file", ["/nonexistent/t.txt"], "", 2),
+    ("template_is_a_directory", ["DIR"], "", 2),
+    ("context_is_a_directory", ["-", "DIR"], "x", 2),
     ("too_many_arguments", ["a", "b", "c"], "", 2),
 ], ids=lambda c: c[0])
 def test_command_line_inputs(stdin_case, tmp_path):
     _, args, stdin, status = stdin_case
     (tmp_path / "CTX").write_text("[1, 2]")
     (tmp_path / "BAD").write_text("{nope")
-    args = [str(tmp_path / a) if a in ("CTX", "BAD") else a for a in args]
+    args = [str(tmp_path) if a == "DIR" else str(tmp_path / a) if a in ("CTX", "BAD") else a
+            for a in args]
     proc = subprocess.run([str(TOOL), *args], input=stdin, capture_output=True, text=True,
                           timeout=GUARD_SECONDS)
     assert proc.returncode == status, proc.stderr
