@@ -29,6 +29,9 @@ PATHS = ("/w", "/w/t.formula.toml.j2", "/w/o.formula.toml", {})
         (lambda: Req(),
          "BeadComposeRequest.__new__() missing 4 required positional arguments: "
          "'working_directory', 'template', 'rendered_formula', and 'compose_variables'"),
+        (lambda: Req("/w"),
+         "BeadComposeRequest.__new__() missing 3 required positional arguments: "
+         "'template', 'rendered_formula', and 'compose_variables'"),
         (lambda: Req("/w", compose_variables={}),
          "BeadComposeRequest.__new__() missing 2 required positional arguments: "
          "'template' and 'rendered_formula'"),
