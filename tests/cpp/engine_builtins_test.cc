@@ -54,72 +54,45 @@ void expect_renders(const Environment& env, std::span<const Case> cases) {
 // escape, string, split, lines.
 TEST(EngineBuiltinsTest, TextFilters) {
   static constexpr Case kCases[] = {
-      {R"({{ "hELLO wORLD"|capitalize }})",
-       "", "Hello world"},
-      {R"({{ "ǆemal"|capitalize }})",
-       "", "ǅemal"},
-      {R"({{ "hello-wORLD (it)s [x]<y>"|title }})",
-       "", "Hello-World (It)s [X]<Y>"},
-      {R"({{ "ΑΣ ΣΑΣ"|lower }})",
-       "", "ας σας"},
-      {R"({{ "straße"|upper }})",
-       "", "STRASSE"},
-      {"{{ s|upper }}|{{ s|lower }}",
-       R"({"s": "MiXeD é"})", "MIXED É|mixed é"},
-      {"{{ 42|upper }}",
-       "", "42"},
-      {"{{ true|upper }}",
-       "", "TRUE"},
-      {"{{ missing|upper }}|{{ missing|lower }}|{{ missing|title }}",
-       "", "||"},
+      {R"({{ "hELLO wORLD"|capitalize }})", "", "Hello world"},
+      {R"({{ "ǆemal"|capitalize }})", "", "ǅemal"},
+      {R"({{ "hello-wORLD (it)s [x]<y>"|title }})", "", "Hello-World (It)s [X]<Y>"},
+      {R"({{ "ΑΣ ΣΑΣ"|lower }})", "", "ας σας"},
+      {R"({{ "straße"|upper }})", "", "STRASSE"},
+      {"{{ s|upper }}|{{ s|lower }}", R"({"s": "MiXeD é"})", "MIXED É|mixed é"},
+      {"{{ 42|upper }}", "", "42"},
+      {"{{ true|upper }}", "", "TRUE"},
+      {"{{ missing|upper }}|{{ missing|lower }}|{{ missing|title }}", "", "||"},
       {"{{ \"  a b \t\n\"|trim }}|{{ \"xxaxx\"|trim(\"x\") }}|{{ \"abcba\"|trim(chars=\"ab\") }}",
        "", "a b|a|c"},
-      {R"({{ "Hello, big-world! 3_a"|wordcount }})",
-       "", "4"},
+      {R"({{ "Hello, big-world! 3_a"|wordcount }})", "", "4"},
       {R"({{ "aaa"|replace("a", "b") }}|{{ "aaa"|replace("a", "b", 2) }}|{{ "ab"|replace("", "-") }})",
        "", "bbb|bba|-a-b-"},
-      {R"({{ "aaa"|replace("a", "b", count=1) }}|{{ 12321|replace(2, 0) }})",
-       "", "baa|10301"},
-      {R"({{ "%s, %s!"|format("Hello", "World") }})",
-       "", "Hello, World!"},
-      {R"({{ "%(a)s=%(b)05.1f"|format(a="x", b=2.25) }})",
-       "", "x=002.2"},
+      {R"({{ "aaa"|replace("a", "b", count=1) }}|{{ 12321|replace(2, 0) }})", "", "baa|10301"},
+      {R"({{ "%s, %s!"|format("Hello", "World") }})", "", "Hello, World!"},
+      {R"({{ "%(a)s=%(b)05.1f"|format(a="x", b=2.25) }})", "", "x=002.2"},
       {R"({{ "%d|%5d|%-5d|%+d|%x|%X|%#o|%05.2f|%e|%g|%c|%%|%.2s"|format(42, 7, 7, 3, 255, 255, 8, 3.14159, 12345.678, 0.0001, 65, "abc") }})",
        "", "42|    7|7    |+3|ff|FF|0o10|03.14|1.234568e+04|0.0001|A|%|ab"},
-      {R"({{ "%r %s"|format("a", none) }})",
-       "", R"("a" none)"},
-      {R"({{ "%*d|%-*d|"|format(4, 1, 3, 2) }})",
-       "", "   1|2  |"},
-      {R"({{ "%i%%"|format(99.9) }})",
-       "", "99%"},
-      {"{{ \"a\nb\n\nc\"|indent }}",
-       "", "a\n    b\n\n    c"},
-      {"{{ \"a\nb\n\nc\n\"|indent(2, true) }}",
-       "", "  a\n  b\n\n  c\n"},
-      {"{{ \"a\nb\n\nc\"|indent(width=\"> \", first=true, blank=true) }}",
-       "", "> a\n> b\n> \n> c"},
-      {"{{ \"a\r\nb\"|indent(1) }}",
-       "", "a\n b"},
-      {R"({{ "a b/c?d=é&x"|urlencode }})",
-       "", "a%20b/c%3Fd%3D%C3%A9%26x"},
-      {R"({{ {"a": "x y", "b": 1, "c&": "/"}|urlencode }})",
-       "", "a=x+y&b=1&c%26=%2F"},
-      {R"({{ [["k", "v 1"], ["k2", "ü"]]|urlencode }})",
-       "", "k=v+1&k2=%C3%BC"},
-      {"{{ 12|urlencode }}|{{ missing|urlencode }}",
-       "", "12|"},
-      {R"({{ "<a href='x'>&\"</a>"|escape }}|{{ "<b>"|e }})",
-       "", "&lt;a href=&#39;x&#39;&gt;&amp;&#34;&lt;/a&gt;|&lt;b&gt;"},
-      {R"({{ "<b>"|safe|escape }})",
-       "", "<b>"},
-      {R"({{ 5|string ~ "x" }}|{{ missing|string }}|{{ [1, "a"]|string }})",
-       "", R"(5x||[1, "a"])"},
+      {R"({{ "%r %s"|format("a", none) }})", "", R"("a" none)"},
+      {R"({{ "%*d|%-*d|"|format(4, 1, 3, 2) }})", "", "   1|2  |"},
+      {R"({{ "%i%%"|format(99.9) }})", "", "99%"},
+      {"{{ \"a\nb\n\nc\"|indent }}", "", "a\n    b\n\n    c"},
+      {"{{ \"a\nb\n\nc\n\"|indent(2, true) }}", "", "  a\n  b\n\n  c\n"},
+      {"{{ \"a\nb\n\nc\"|indent(width=\"> \", first=true, blank=true) }}", "", "> a\n> b\n> \n> c"},
+      {"{{ \"a\r\nb\"|indent(1) }}", "", "a\n b"},
+      {R"({{ "a b/c?d=é&x"|urlencode }})", "", "a%20b/c%3Fd%3D%C3%A9%26x"},
+      {R"({{ {"a": "x y", "b": 1, "c&": "/"}|urlencode }})", "", "a=x+y&b=1&c%26=%2F"},
+      {R"({{ [["k", "v 1"], ["k2", "ü"]]|urlencode }})", "", "k=v+1&k2=%C3%BC"},
+      {"{{ 12|urlencode }}|{{ missing|urlencode }}", "", "12|"},
+      {R"({{ "<a href='x'>&\"</a>"|escape }}|{{ "<b>"|e }})", "",
+       "&lt;a href=&#39;x&#39;&gt;&amp;&#34;&lt;/a&gt;|&lt;b&gt;"},
+      {R"({{ "<b>"|safe|escape }})", "", "<b>"},
+      {R"({{ 5|string ~ "x" }}|{{ missing|string }}|{{ [1, "a"]|string }})", "", R"(5x||[1, "a"])"},
       {R"({{ "a b  c "|split|join(",") }}|{{ "a,b,,c"|split(",")|join("|") }}|{{ "a,b,c"|split(",", 1)|join("|") }})",
        "", "a,b,c|a|b||c|a|b,c"},
-      {R"({{ " a  b c"|split(maxsplit=1)|join("|") }})",
-       "", "a|b c"},
-      {"{{ \"l1\nl2\r\nl3\rl4\n\"|lines|join(\"|\") }}|{{ \"\"|lines|length }}",
-       "", "l1|l2|l3|l4|0"},
+      {R"({{ " a  b c"|split(maxsplit=1)|join("|") }})", "", "a|b c"},
+      {"{{ \"l1\nl2\r\nl3\rl4\n\"|lines|join(\"|\") }}|{{ \"\"|lines|length }}", "",
+       "l1|l2|l3|l4|0"},
   };
   expect_renders(Environment(), kCases);
 }
@@ -130,76 +103,66 @@ TEST(EngineBuiltinsTest, SequenceFilters) {
   static constexpr Case kCases[] = {
       {R"({{ [1, 2, 3]|join }}|{{ [1, 2, 3]|join("|") }}|{{ users|join(", ", attribute="name") }})",
        kUsers, "123|1|2|3|Ann, bob, Cy"},
-      {R"({{ [1, none, true, 2.5]|join(",") }})",
-       "", "1,none,true,2.5"},
-      {R"({{ {"b": 1, "a": 2}|join(",") }}|{{ "abc"|join("-") }}|{{ missing|join(",") }})",
-       "", "b,a|a-b-c|"},
-      {R"({{ [1, 2, 3]|first }}|{{ [1, 2, 3]|last }}|{{ "héllo"|first }}|{{ "héllo"|last }})",
-       "", "1|3|h|o"},
-      {R"({{ []|first }}|{{ []|last }}|{{ missing|first }}|{{ {"k": 1, "j": 2}|first }})",
-       "", "|||k"},
+      {R"({{ [1, none, true, 2.5]|join(",") }})", "", "1,none,true,2.5"},
+      {R"({{ {"b": 1, "a": 2}|join(",") }}|{{ "abc"|join("-") }}|{{ missing|join(",") }})", "",
+       "b,a|a-b-c|"},
+      {R"({{ [1, 2, 3]|first }}|{{ [1, 2, 3]|last }}|{{ "héllo"|first }}|{{ "héllo"|last }})", "",
+       "1|3|h|o"},
+      {R"({{ []|first }}|{{ []|last }}|{{ missing|first }}|{{ {"k": 1, "j": 2}|first }})", "",
+       "|||k"},
       {R"({{ [1, 2, 3]|length }}|{{ "héllo"|length }}|{{ {"a": 1}|count }}|{{ missing|length }})",
        "", "3|5|1|0"},
-      {"{{ [3, 1, 2]|sort|join }}|{{ [3, 1, 2]|sort(reverse=true)|join }}",
-       "", "123|321"},
+      {"{{ [3, 1, 2]|sort|join }}|{{ [3, 1, 2]|sort(reverse=true)|join }}", "", "123|321"},
       {R"({{ ["b", "A", "a", "B"]|sort|join }}|{{ ["b", "A", "a", "B"]|sort(case_sensitive=true)|join }})",
        "", "AabB|ABab"},
-      {R"({{ users|sort(attribute="age,name")|map(attribute="name")|join(",") }})",
-       kUsers, "bob,Ann,Cy"},
-      {R"({{ users|sort(attribute="age", reverse=true)|map(attribute="name")|join(",") }})",
-       kUsers, "Ann,Cy,bob"},
-      {R"({{ [[2, "b"], [1, "z"], [2, "a"]]|sort(attribute="0")|map("last")|join }})",
-       "", "zba"},
+      {R"({{ users|sort(attribute="age,name")|map(attribute="name")|join(",") }})", kUsers,
+       "bob,Ann,Cy"},
+      {R"({{ users|sort(attribute="age", reverse=true)|map(attribute="name")|join(",") }})", kUsers,
+       "Ann,Cy,bob"},
+      {R"({{ [[2, "b"], [1, "z"], [2, "a"]]|sort(attribute="0")|map("last")|join }})", "", "zba"},
       {R"({{ [3, 1, 2]|max }}|{{ [3, 1, 2]|min }}|{{ ["a", "B"]|max }}|{{ ["a", "B"]|max(case_sensitive=true) }})",
        "", "3|1|B|a"},
       {R"({{ users|max(attribute="age")|attr("x") }}{{ (users|max(attribute="age")).name }}|{{ (users|min(attribute="age")).name }})",
        kUsers, "Ann|bob"},
-      {"{{ []|max }}|{{ missing|min }}",
-       "", "|"},
+      {"{{ []|max }}|{{ missing|min }}", "", "|"},
       {R"({{ [1, 2, 3]|sum }}|{{ [1, 2.5]|sum }}|{{ users|sum(attribute="age") }}|{{ [1]|sum(start=10) }})",
        kUsers, "6|3.5|87|11"},
-      {"{{ [[1], [2]]|sum(start=[])|join }}",
-       "", "12"},
+      {"{{ [[1], [2]]|sum(start=[])|join }}", "", "12"},
       {R"({{ ["a", "b", "A", "a"]|unique|join }}|{{ ["a", "b", "A"]|unique(case_sensitive=true)|join }})",
        "", "ab|abA"},
-      {R"({{ [1, true, 1.0, "1"]|unique|join(",") }})",
-       "", "1,1"},
-      {R"({{ users|unique(attribute="city")|map(attribute="name")|join(",") }})",
-       kUsers, "Ann,Cy"},
+      {R"({{ [1, true, 1.0, "1"]|unique|join(",") }})", "", "1,1"},
+      {R"({{ users|unique(attribute="city")|map(attribute="name")|join(",") }})", kUsers, "Ann,Cy"},
       {R"({{ [1, 2, 3]|reverse|join }}|{{ "abc"|reverse }}|{{ {"a": 1, "b": 2}|reverse|join }})",
        "", "321|cba|ba"},
       {R"({{ "abc"|list|join(",") }}|{{ {"a": 1, "b": 2}|list|join(",") }}|{{ missing|list|length }})",
        "", "a,b,c|a,b|0"},
       {R"({{ [1, 2, 3, 4, 5]|batch(2)|map("join")|join(",") }}|{{ [1, 2, 3, 4, 5]|batch(2, 0)|map("join")|join(",") }})",
        "", "12,34,5|12,34,50"},
-      {R"({{ [1, 2, 3]|batch(0)|map("length")|join(",") }})",
-       "", "0,3"},
+      {R"({{ [1, 2, 3]|batch(0)|map("length")|join(",") }})", "", "0,3"},
       {R"({{ [1, 2, 3, 4, 5]|slice(3)|map("join")|join(",") }}|{{ [1, 2, 3, 4, 5]|slice(3, 0)|map("join")|join(",") }})",
        "", "12,34,5|12,34,50"},
-      {"{{ [1, 2]|slice(-1)|length }}|{{ []|slice(2)|length }}",
-       "", "0|2"},
+      {"{{ [1, 2]|slice(-1)|length }}|{{ []|slice(2)|length }}", "", "0|2"},
       {R"({{ [1, 2, 3, 4]|select("odd")|join }}|{{ [1, 2, 3, 4]|reject("odd")|join }}|{{ [0, 1, "", "a"]|select|join }})",
        "", "13|24|1a"},
       {R"({{ [1, 5, 9]|select("gt", 3)|join }}|{{ [1, 5, 9]|select(">", 3)|join }}|{{ [3, 6, 7]|select("divisibleby", 3)|join }})",
        "", "59|59|36"},
-      {R"({{ users|selectattr("city", "equalto", "NY")|map(attribute="name")|join }})",
-       kUsers, "Ann"},
-      {R"({{ users|rejectattr("age", "lt", 30)|map(attribute="name")|join(",") }})",
-       kUsers, "Ann,Cy"},
+      {R"({{ users|selectattr("city", "equalto", "NY")|map(attribute="name")|join }})", kUsers,
+       "Ann"},
+      {R"({{ users|rejectattr("age", "lt", 30)|map(attribute="name")|join(",") }})", kUsers,
+       "Ann,Cy"},
       {R"({{ [{"a": 1}, {"a": 0}, {}]|selectattr("a")|length }}|{{ [{"a": 1}, {"a": 0}, {}]|rejectattr("a")|length }})",
        "", "1|2"},
       {R"({{ ["a", "b"]|map("upper")|join }}|{{ ["a", "b"]|map("replace", "a", "x")|join }}|{{ [1.5, 2.4]|map("round")|map("int")|join }})",
        "", "AB|xb|22"},
       {R"({{ users|map(attribute="name")|join(",") }}|{{ [{"a": 1}, {}]|map(attribute="a", default=0)|join(",") }})",
        kUsers, "Ann,bob,Cy|1,0"},
-      {R"({{ 0|map("upper")|length }}|{{ none|select|length }})",
-       "", "0|0"},
+      {R"({{ 0|map("upper")|length }}|{{ none|select|length }})", "", "0|0"},
       {R"({{ {"b": 1, "A": 2, "a": 3}|dictsort|map("first")|join }}|{{ {"b": 1, "A": 2, "a": 3}|dictsort(true)|map("first")|join }})",
        "", "Aab|Aab"},
-      {R"({{ {"b": 1, "A": 2, "a": 3}|dictsort(by="value", reverse=true)|map("last")|join }})",
-       "", "321"},
-      {R"({% for k, v in {"b": 1, "a": 2}|dictsort %}{{ k }}={{ v }};{% endfor %})",
-       "", "a=2;b=1;"},
+      {R"({{ {"b": 1, "A": 2, "a": 3}|dictsort(by="value", reverse=true)|map("last")|join }})", "",
+       "321"},
+      {R"({% for k, v in {"b": 1, "a": 2}|dictsort %}{{ k }}={{ v }};{% endfor %})", "",
+       "a=2;b=1;"},
       {R"({% for k, v in {"b": 1, "a": 2}|items %}{{ k }}={{ v }};{% endfor %}{{ missing|items|length }})",
        "", "b=1;a=2;0"},
       {R"({% for city, people in users|groupby("city") %}{{ city }}:{{ people|map(attribute="name")|join(",") }};{% endfor %})",
@@ -212,10 +175,8 @@ TEST(EngineBuiltinsTest, SequenceFilters) {
        "", "1b;3ac;"},
       {R"({{ missing|default("x") }}|{{ none|default("x") }}|{{ ""|default("x") }}|{{ ""|default("x", true) }}|{{ 0|d("z", boolean=true) }}|{{ missing|d }})",
        "", "x|none||x|z|"},
-      {R"({{ {"a": 1}|attr("a") }}|{{ "abc"|attr("x") }})",
-       "", "|"},
-      {R"({% set ns = namespace(a=5) %}{{ ns|attr("a") }})",
-       "", "5"},
+      {R"({{ {"a": 1}|attr("a") }}|{{ "abc"|attr("x") }})", "", "|"},
+      {R"({% set ns = namespace(a=5) %}{{ ns|attr("a") }})", "", "5"},
   };
   expect_renders(Environment(), kCases);
 }
@@ -223,8 +184,7 @@ TEST(EngineBuiltinsTest, SequenceFilters) {
 // abs, int, float, round, bool.
 TEST(EngineBuiltinsTest, NumberFilters) {
   static constexpr Case kCases[] = {
-      {"{{ -3|abs }}|{{ (-2.5)|abs }}|{{ true|abs }}",
-       "", "3|2.5|1"},
+      {"{{ -3|abs }}|{{ (-2.5)|abs }}|{{ true|abs }}", "", "3|2.5|1"},
       {R"({{ "42"|int }}|{{ "42.7"|int }}|{{ "-0x1F"|int(base=16) }}|{{ "0b101"|int(0, 0) }}|{{ "1_000"|int }}|{{ "x"|int }}|{{ "x"|int(-1) }})",
        "", "42|42|-31|5|1000|0|-1"},
       {R"({{ 3.99|int }}|{{ -3.99|int }}|{{ true|int }}|{{ none|int }}|{{ "1e3"|int }}|{{ " 12 "|int }}|{{ "12"|int(base=1) }}|{{ "z"|int(base=36) }})",
@@ -235,10 +195,9 @@ TEST(EngineBuiltinsTest, NumberFilters) {
        "", "43.0|42.5|42.6|2.0|4.0|0.12|2.67"},
       {R"({{ 1250|round(-2) }}|{{ 1350|round(-2) }}|{{ 1250.0|round(-2) }}|{{ 1251.0|round(-2) }}|{{ 42|round }}|{{ 42|round(1, "ceil") }}|{{ -0.5|round }})",
        "", "1200|1400|1200.0|1300.0|42|42.0|-0.0"},
-      {R"({{ 1234.5678|round(-1, "floor") }}|{{ 42.55|round|int }})",
-       "", "1230.0|43"},
-      {R"({{ 0|bool }}|{{ "x"|bool }}|{{ []|bool }}|{{ missing|bool }})",
-       "", "false|true|false|false"},
+      {R"({{ 1234.5678|round(-1, "floor") }}|{{ 42.55|round|int }})", "", "1230.0|43"},
+      {R"({{ 0|bool }}|{{ "x"|bool }}|{{ []|bool }}|{{ missing|bool }})", "",
+       "false|true|false|false"},
   };
   expect_renders(Environment(), kCases);
 }
@@ -246,30 +205,37 @@ TEST(EngineBuiltinsTest, NumberFilters) {
 // tojson and pprint.
 TEST(EngineBuiltinsTest, SerializingFilters) {
   static constexpr Case kCases[] = {
-      {R"({{ {"b": [1, "<&>'"], "a": none, "c": true}|tojson }})",
-       "", R"({"a": null, "b": [1, "\u003c\u0026\u003e\u0027"], "c": true})"},
-      {"{{ \"é 😀\177\001\"|tojson }}",
-       "", R"("\u00e9\u2028\ud83d\ude00\u007f\u0001")"},
-      {R"({{ {"a": [1, {"b": 2}], "c": []}|tojson(2) }})",
-       "", "{\n  \"a\": [\n    1,\n    {\n      \"b\": 2\n    }\n  ],\n  \"c\": []\n}"},
-      {"{{ [1, 2]|tojson(indent=\"\t\") }}|{{ {}|tojson }}",
-       "", "[\n\t1,\n\t2\n]|{}"},
-      {"{{ 1.5|tojson }}|{{ 1e16|tojson }}|{{ 2.0|tojson }}",
-       "", "1.5|1e+16|2.0"},
-      {R"({{ {"b": 1, "a": "x"}|pprint }}|{{ "s"|pprint }}|{{ 3|pprint }})",
-       "", R"({"a": "x", "b": 1}|"s"|3)"},
+      {R"({{ {"b": [1, "<&>'"], "a": none, "c": true}|tojson }})", "",
+       R"({"a": null, "b": [1, "\u003c\u0026\u003e\u0027"], "c": true})"},
+      {"{{ \"é\u2028😀\177\001\"|tojson }}", "", R"("\u00e9\u2028\ud83d\ude00\u007f\u0001")"},
+      {R"({{ {"a": [1, {"b": 2}], "c": []}|tojson(2) }})", "",
+       "{\n  \"a\": [\n    1,\n    {\n      \"b\": 2\n    }\n  ],\n  \"c\": []\n}"},
+      {"{{ [1, 2]|tojson(indent=\"\t\") }}|{{ {}|tojson }}", "", "[\n\t1,\n\t2\n]|{}"},
+      {"{{ 1.5|tojson }}|{{ 1e16|tojson }}|{{ 2.0|tojson }}", "", "1.5|1e+16|2.0"},
+      {R"({{ {"b": 1, "a": "x"}|pprint }}|{{ "s"|pprint }}|{{ 3|pprint }})", "",
+       R"({"a": "x", "b": 1}|"s"|3)"},
+      // Wider than 80 columns: one item per line, as Python's pprint breaks it.
+      {R"({{ ["x" * 30, "y" * 30, {"k": "z" * 30}]|pprint }})", "",
+       "[\"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\",\n \"yyyyyyyyyyyyyyyyyyyyyyyyyyyyyy\",\n"
+       " {\"k\": \"zzzzzzzzzzzzzzzzzzzzzzzzzzzzzz\"}]"},
+      // Groups display as [grouper, list] pairs.
+      {R"({{ [[1, "a"], [2, "b"], [1, "c"]]|groupby(0) }})", "",
+       R"([[1, [[1, "a"], [1, "c"]]], [2, [[2, "b"]]]])"},
   };
   expect_renders(Environment(), kCases);
 }
 
-// every test, with and without arguments.
+// Every test, with and without arguments.
 TEST(EngineBuiltinsTest, Tests) {
   static constexpr Case kCases[] = {
-      {"{{ 3 is odd }}{{ 4 is even }}{{ 3.0 is odd }}{{ 9 is divisibleby 3 }}{{ 5.5 is divisibleby 0.5 }}{{ 9 is divisibleby(2) }}",
+      {"{{ 3 is odd }}{{ 4 is even }}{{ 3.0 is odd }}{{ 9 is divisibleby 3 }}{{ 5.5 is divisibleby "
+       "0.5 }}{{ 9 is divisibleby(2) }}",
        "", "truetruetruetruetruefalse"},
-      {"{{ x is defined }}{{ missing is defined }}{{ missing is undefined }}{{ none is none }}{{ 0 is none }}",
+      {"{{ x is defined }}{{ missing is defined }}{{ missing is undefined }}{{ none is none }}{{ 0 "
+       "is none }}",
        R"({"x": 0})", "truefalsetruetruefalse"},
-      {"{{ true is boolean }}{{ 1 is boolean }}{{ true is true }}{{ 1 is true }}{{ false is false }}{{ 0 is false }}",
+      {"{{ true is boolean }}{{ 1 is boolean }}{{ true is true }}{{ 1 is true }}{{ false is false "
+       "}}{{ 0 is false }}",
        "", "truefalsetruefalsetruefalse"},
       {R"({{ 1 is integer }}{{ true is integer }}{{ 1.0 is float }}{{ 1 is float }}{{ true is number }}{{ "1" is number }})",
        "", "truefalsetruefalsetruefalse"},
@@ -283,18 +249,17 @@ TEST(EngineBuiltinsTest, Tests) {
        "", "true2truetrue2"},
       {R"({{ 2 is gt 1 }}{{ 2 is ge 2 }}{{ 1 is lt 2 }}{{ 1 is le 1 }}{{ "a" is lessthan "b" }}{{ 3 is greaterthan 2 }}{{ 2 is gt 2 }}{{ 2 is ge 3 }}{{ 1 is lt 1 }}{{ 2 is le 1 }}|{{ [1, 2, 3]|select(">", 1)|join }}{{ [1, 2, 3]|select(">=", 2)|join }}{{ [1, 2, 3]|select("<", 2)|join }}{{ [1, 2, 3]|select("<=", 2)|join }})",
        "", "truetruetruetruetruetruefalsefalsefalsefalse|2323112"},
-      {R"({{ 2 is in [1, 2] }}{{ "b" is in "abc" }}{{ "k" is in {"k": 1} }}{{ 3 is in [1] }})",
-       "", "truetruetruefalse"},
-      {R"({{ "x"|safe is escaped }}{{ "x" is escaped }}{{ "x"|e is safe }}{{ "x" is safe }})",
-       "", "truefalsetruefalse"},
-      {"{{ none is sameas none }}{{ 1 is sameas true }}{{ true is sameas true }}",
-       "", "truefalsetrue"},
+      {R"({{ 2 is in [1, 2] }}{{ "b" is in "abc" }}{{ "k" is in {"k": 1} }}{{ 3 is in [1] }})", "",
+       "truetruetruefalse"},
+      {R"({{ "x"|safe is escaped }}{{ "x" is escaped }}{{ "x"|e is safe }}{{ "x" is safe }})", "",
+       "truefalsetruefalse"},
+      {"{{ none is sameas none }}{{ 1 is sameas true }}{{ true is sameas true }}", "",
+       "truefalsetrue"},
       {R"({{ "upper" is filter }}{{ "nope" is filter }}{{ "odd" is test }}{{ "nope" is test }})",
        "", "truefalsetruefalse"},
       {R"({{ "abc" is startingwith "ab" }}{{ "abc" is startingwith "b" }}{{ "abc" is endingwith "bc" }}{{ 1 is endingwith "1" }})",
        "", "truefalsetruefalse"},
-      {"{{ cycler(1) is callable }}{{ joiner() is callable }}",
-       "", "falsetrue"},
+      {"{{ cycler(1) is callable }}{{ joiner() is callable }}", "", "falsetrue"},
   };
   expect_renders(Environment(), kCases);
 }
@@ -304,20 +269,18 @@ TEST(EngineBuiltinsTest, Functions) {
   static constexpr Case kCases[] = {
       {R"({{ range(3)|join(",") }}|{{ range(1, 10, 3)|join(",") }}|{{ range(3, 0, -1)|join(",") }}|{{ range(0)|length }}|{{ range(5, 1)|length }})",
        "", "0,1,2|1,4,7|3,2,1|0|0"},
-      {"{{ range(100000)|length }}",
-       "", "100000"},
+      {"{{ range(100000)|length }}", "", "100000"},
       {R"({{ dict(a=1, b=2)|dictsort|map("join", "=")|join(",") }}|{{ dict([["x", 1]], y=2)|tojson }}|{{ dict({"a": 1}, a=2).a }})",
        "", R"(a=1,b=2|{"x": 1, "y": 2}|2)"},
-      {"{% set ns = namespace(count=0) %}{% for i in range(3) %}{% set ns.count = ns.count + i %}{% endfor %}{{ ns.count }}",
+      {"{% set ns = namespace(count=0) %}{% for i in range(3) %}{% set ns.count = ns.count + i "
+       "%}{% endfor %}{{ ns.count }}",
        "", "3"},
-      {R"({% set ns = namespace({"a": 1}, b=2) %}{{ ns.a }}{{ ns.b }})",
-       "", "12"},
+      {R"({% set ns = namespace({"a": 1}, b=2) %}{{ ns.a }}{{ ns.b }})", "", "12"},
       {R"({% set c = cycler("odd", "even") %}{% for i in range(3) %}{{ c.next() }},{% endfor %}{{ c.current }}{{ c.reset() }}{{ c.next() }})",
        "", "odd,even,odd,evennoneodd"},
-      {R"({% set j = joiner("|") %}{% for i in range(3) %}{{ j() }}{{ i }}{% endfor %})",
-       "", "0|1|2"},
-      {"{% set j = joiner() %}{{ j() }}a{{ j() }}b",
-       "", "a, b"},
+      {R"({% set j = joiner("|") %}{% for i in range(3) %}{{ j() }}{{ i }}{% endfor %})", "",
+       "0|1|2"},
+      {"{% set j = joiner() %}{{ j() }}a{{ j() }}b", "", "a, b"},
   };
   expect_renders(Environment(), kCases);
 }
@@ -428,6 +391,13 @@ TEST(EngineBuiltinsTest, OverflowAndSizeBounds) {
       {"{{ [1]|slice(100000000) }}", K::InvalidOperation},
       {"{{ 'a'|indent(1000000000) }}", K::InvalidOperation},
       {"{{ '%*d'|format(1000000000, 1) }}", K::InvalidOperation},
+      // Results past the engine's bound on built strings (64 MiB).
+      {"{{ ('a' * 1000000)|replace('a', 'b' * 100) }}", K::InvalidOperation},
+      {"{{ ('a' * 100)|replace('', 'b' * 1000000) }}", K::InvalidOperation},
+      {"{{ ('\n' * 1000)|indent(100000, blank=true) }}", K::InvalidOperation},
+      {"{{ range(100000)|join('x' * 1000) }}", K::InvalidOperation},
+      {"{{ ('%99999999s' * 2)|format(1, 2) }}", K::InvalidOperation},
+      {"{{ range(100000)|tojson(1000) }}", K::InvalidOperation},
   };
   const Environment env;
   for (const ErrorCase& c : kCases) {
@@ -446,6 +416,8 @@ TEST(EngineBuiltinsTest, OverflowAndSizeBounds) {
       {"{{ ('-170141183460469231731687303715884105727'|int)|abs }}", "",
        "170141183460469231731687303715884105727"},
       {"{{ range(100000)|length }}|{{ range(0, 200000, 2)|last }}", "", "100000|199998"},
+      {"{{ (('ab' * 100000)|replace('a', 'xyz'))|length }}|{{ ('x' * 10)|indent(100000)|length }}",
+       "", "400000|10"},
       {"{{ range(170141183460469231731687303715884105726, 170141183460469231731687303715884105727)"
        "|join }}",
        "", "170141183460469231731687303715884105726"},
@@ -457,8 +429,9 @@ TEST(EngineBuiltinsTest, OverflowAndSizeBounds) {
 // mark through text filters, and join, replace and format escape the unsafe parts they mix in.
 TEST(EngineBuiltinsTest, HtmlEscapingPaths) {
   Environment env;
-  env.set_auto_escape_callback(
-      [](std::string_view) { return EscapeChoice{EscapeChoice::Kind::Html, {}}; });
+  env.set_auto_escape_callback([](std::string_view) {
+    return EscapeChoice{EscapeChoice::Kind::Html, {}};
+  });
   static constexpr std::string_view kX = R"({"x": "<br> &"})";
   static constexpr Case kCases[] = {
       {"{{ x }}|{{ x|safe }}|{{ x|e }}|{{ x|e|e }}", kX,
@@ -489,8 +462,9 @@ TEST(EngineBuiltinsTest, HtmlEscapingPaths) {
 TEST(EngineBuiltinsTest, NoHtmlEntitiesOutsideHtmlEscaping) {
   Environment plain;
   Environment json;
-  json.set_auto_escape_callback(
-      [](std::string_view) { return EscapeChoice{EscapeChoice::Kind::Json, {}}; });
+  json.set_auto_escape_callback([](std::string_view) {
+    return EscapeChoice{EscapeChoice::Kind::Json, {}};
+  });
   static constexpr std::string_view kSource =
       R"({{ ["<b>"|safe, "&"]|join }}|{{ "a&b"|replace("&"|safe, "<&>") }})";
   auto out = render(plain, kSource, "");
