@@ -43,6 +43,13 @@ _DESCRIPTIONS = {
     ),
 }
 
+_SUMMARIES = {
+    "render": "render the template into the formula file",
+    "validate": "render, then check the formula with bd cook --dry-run",
+    "preview-pour": "render, validate, resolve the registry, preview the pour (creates nothing)",
+    "pour": "as preview-pour, but pour persistently (needs --authorize-pour)",
+}
+
 _EXAMPLES = """\
 examples:
   # render a formula from a template and a JSON file of variables
@@ -197,7 +204,7 @@ def _parser() -> argparse.ArgumentParser:
     for command, description in _DESCRIPTIONS.items():
         sub = commands.add_parser(
             command,
-            help=description.split(".")[0] + ".",
+            help=_SUMMARIES[command],
             description=description,
             epilog=_EXAMPLES,
             formatter_class=argparse.RawDescriptionHelpFormatter,
@@ -256,13 +263,15 @@ def _parser() -> argparse.ArgumentParser:
         sub.add_argument(
             "--json",
             action="store_true",
-            help="print the receipt (or the refusal) as JSON on standard output",
+            help="print the receipt (or the refusal) as JSON on standard output "
+            "(e.g. --json | jq .outcome.kind)",
         )
         if command == "pour":
             sub.add_argument(
                 "--authorize-pour",
                 action="store_true",
-                help="allow the pour to create persistent beads (required for pour)",
+                help="allow the pour to create persistent beads; pour refuses to run without it "
+                "(e.g. pour --authorize-pour ...)",
             )
     return parser
 
