@@ -262,6 +262,20 @@ TEST_F(EndToEndTest, MissingBdEndsTheRequestAfterTheFormulaIsWritten) {
   EXPECT_EQ(rendered->stages.size(), 1u);
 }
 
+TEST_F(EndToEndTest, AProgramTheSystemCannotTakeIsAnInvalidArgument) {
+  const fs::path program = (root_ / "bin" / "bd").native() + std::string("\0x", 2);
+  write_bd({});
+  BeadComposeRequest r = request(BeadOperation::Validate, program);
+  auto result = korvel_beads::execute_bead_request(r);
+  ASSERT_FALSE(result.has_value());
+  EXPECT_EQ(result.error().code(), "BEADS_PROCESS_ARGUMENT_INVALID");
+  EXPECT_EQ(result.error().stage_name(), "validate");
+  EXPECT_EQ(result.error().path(), program);
+  EXPECT_EQ(result.error().text(), "nul byte found in provided data");
+  EXPECT_TRUE(invocations().empty());
+  EXPECT_TRUE(fs::is_regular_file(r.rendered_formula));
+}
+
 TEST_F(EndToEndTest, AFormulaNameWithANulNeverReachesThePour) {
   BeadComposeRequest r = request(BeadOperation::PreviewPour, write_bd({}));
   r.formula_name = std::string("flow\0x", 6);
