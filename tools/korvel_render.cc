@@ -63,7 +63,8 @@ std::expected<std::string, std::string> read_input(const std::string& path) {
   char buffer[65536];
   std::size_t got;
   while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
-  if (std::ferror(file)) return std::unexpected("cannot read " + path + ": " + std::strerror(errno));
+  if (std::ferror(file))
+    return std::unexpected("cannot read " + path + ": " + std::strerror(errno));
   return text;
 }
 
@@ -123,8 +124,9 @@ int run_batch(korvel::EscapeMode default_mode) {
     }
     if (!name || !name->is_string() || !source || !source->is_string() ||
         (context && !context->is_object()) || !mode_known) {
-      write_answer("usage", "a request needs a string name and template, an object context and "
-                            "a known mode");
+      write_answer("usage",
+                   "a request needs a string name and template, an object context and "
+                   "a known mode");
       continue;
     }
     auto text = render(mode, name->as_string(), source->as_string(),

@@ -233,11 +233,13 @@ def main() -> int:
         print(f"{name:<12} {ours['output_bytes'] / 1024:>7.1f} {fmt_time(ns):>9} "
               f"{fmt_time(theirs['fresh_ns']):>12} {fresh_ratio:>6.1f}x "
               f"{fmt_time(theirs['warm_ns']):>11} {warm_ratio:>5.1f}x {gbs:>11.3f} {warm_text}")
-        if abs(ours["output_bytes"] - theirs["output_bytes"]) > max(64, theirs["output_bytes"] // 20):
+        size_gap = abs(ours["output_bytes"] - theirs["output_bytes"])
+        if size_gap > max(64, theirs["output_bytes"] // 20):
             print(f"{'':<12} note: output sizes differ (korvel {ours['output_bytes']} B, "
                   f"Jinja2 {theirs['output_bytes']} B)")
         if fresh_ratio < TARGET_FRESH:
-            shortfalls.append(f"{name}: {fresh_ratio:.1f}x vs fresh Jinja2 (target {TARGET_FRESH:.0f}x)")
+            shortfalls.append(f"{name}: {fresh_ratio:.1f}x vs fresh Jinja2 "
+                              f"(target {TARGET_FRESH:.0f}x)")
         if warm_ratio < TARGET_WARM:
             shortfalls.append(f"{name}: {warm_ratio:.1f}x vs compiled Jinja2 "
                               f"(target {TARGET_WARM:.0f}x)")

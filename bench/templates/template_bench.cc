@@ -72,8 +72,8 @@ void emit_error(const std::string& name, std::string message) {
 
 // One call as formula rendering makes it. Returns the output size, or nullopt with `error` set.
 std::optional<std::size_t> render_once(korvel::EscapeMode mode, std::string_view name,
-                                       std::string_view source,
-                                       const korvel::json::Object& context, std::string& error) {
+                                       std::string_view source, const korvel::json::Object& context,
+                                       std::string& error) {
   auto renderer = korvel::Renderer::with_delimiters_and_escape_mode("{{{", "}}}", mode);
   if (!renderer) {
     error = std::string(renderer.error().message());
@@ -148,8 +148,8 @@ void run_case(const korvel::json::Object& entry, double seconds_per_batch) {
   auto syntax_set = env.set_syntax(syntax);
   auto compiled = env.template_from_named_str(template_name, *source);
   if (syntax_set && compiled && compiled->render(variables)) {
-    double render_only = best_ns_per_call([&] { (void)compiled->render(variables); },
-                                          seconds_per_batch);
+    double render_only =
+        best_ns_per_call([&] { (void)compiled->render(variables); }, seconds_per_batch);
     fields.emplace("render_ns_per_call", korvel::json::Value(render_only));
   }
   emit(std::move(fields));

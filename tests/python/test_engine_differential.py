@@ -115,7 +115,8 @@ def test_engine_matches(case, engine_results, jinja2_env):
         try:
             want = engine_cases.render_with_jinja2(case, jinja2_env)
         except Exception as refusal:
-            assert "error" in got, f"Jinja2 fails ({refusal}); the engine rendered {got['output']!r}"
+            assert "error" in got, (
+                f"Jinja2 fails ({refusal}); the engine rendered {got['output']!r}")
             return
     else:
         want = case.expected if case.expected is not None else engine_cases.render_with_jinja2(

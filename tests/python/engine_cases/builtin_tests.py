@@ -22,7 +22,8 @@ CTX = {
 }
 
 CASES = [
-    J("test_boolean", T("yes is boolean", "1 is boolean", "no is boolean", "nothing is boolean"), CTX),
+    J("test_boolean",
+      T("yes is boolean", "1 is boolean", "no is boolean", "nothing is boolean"), CTX),
     J("test_defined", T("n is defined", "missing is defined", "missing is not defined",
                         "nothing is defined", "conf.a is defined", "conf.b is defined"), CTX),
     J("test_undefined", T("missing is undefined", "n is undefined"), CTX),
@@ -72,11 +73,14 @@ CASES = [
 CASES += [
     J("test_number_bool", T("true is number", "true is integer", "1.0 is integer", "1 is float")),
     J("test_range_sequence", T("range(3) is sequence", "range(3) is iterable")),
-    J("test_previtem_defined", "{% for i in [1, 2] %}{{{ 'Y' if loop.previtem is defined else 'N' }}}"
+    J("test_previtem_defined",
+      "{% for i in [1, 2] %}{{{ 'Y' if loop.previtem is defined else 'N' }}}"
       "{% endfor %}"),
     J("test_eq_bool_int", T("true is eq 1", "false is sameas false", "'a' is in ['a']")),
     J("test_lower_upper_non_strings", T("none is lower", "true is lower", "false is lower",
                                         "7 is lower", "none is upper")),
-    J("test_lower_upper_mixed", T("'abc1' is lower", "'ABC!' is upper", "'' is lower", "'1' is upper")),
-    J("test_divisibleby_negative", T("-9 is divisibleby 3", "9 is divisibleby(-3)", "7 is divisibleby 2")),
+    J("test_lower_upper_mixed",
+      T("'abc1' is lower", "'ABC!' is upper", "'' is lower", "'1' is upper")),
+    J("test_divisibleby_negative",
+      T("-9 is divisibleby 3", "9 is divisibleby(-3)", "7 is divisibleby 2")),
 ]

@@ -205,7 +205,8 @@ CASES += [
     J("cmp_chain_mixed", T("1 < 2 > 1.5") + T("1 == 1.0 == true")),
     J("in_map_values_not_searched", T("36 in user")),
     J("not_and_precedence", T("not true and false") + T("not (true and false)")),
-    J("cond_on_defined", "{{{ user.name if user is defined }}}[{{{ ghost.x if ghost is defined }}}]",
+    J("cond_on_defined",
+      "{{{ user.name if user is defined }}}[{{{ ghost.x if ghost is defined }}}]",
       CTX),
     J("filter_kwargs_expressions", "{{{ [1, 2]|join(d='-' ~ '-') }}} "
       "{{{ missing|default(default_value='dv') }}}"),

@@ -58,8 +58,10 @@ CASES = [
     J("default_none_boolean", "{{{ nothing|default('x', true) }}}", CTX),
     # dictsort
     J("dictsort_keys", "{% for k, v in conf|dictsort %}{{{ k }}}{{{ v }}} {% endfor %}", CTX),
-    J("dictsort_case_sensitive", "{% for k, v in conf|dictsort(true) %}{{{ k }}} {% endfor %}", CTX),
-    J("dictsort_by_value", "{% for k, v in conf|dictsort(by='value') %}{{{ k }}} {% endfor %}", CTX),
+    J("dictsort_case_sensitive",
+      "{% for k, v in conf|dictsort(true) %}{{{ k }}} {% endfor %}", CTX),
+    J("dictsort_by_value",
+      "{% for k, v in conf|dictsort(by='value') %}{{{ k }}} {% endfor %}", CTX),
     J("dictsort_reverse", "{% for k, v in conf|dictsort(reverse=true) %}{{{ k }}} {% endfor %}",
       CTX),
     # escape / e
@@ -129,7 +131,8 @@ CASES = [
     J("map_filter_args", "{{{ ['a-b', 'c-d']|map('replace', '-', '+')|join(' ') }}}"),
     J("map_int_sum", "{{{ ['1', '2', '3']|map('int')|sum }}}"),
     J("map_attribute_default", "{{{ users|map(attribute='zip', default='?')|join }}}", CTX),
-    J("map_nested_attribute", "{{{ [{'a': {'b': 1}}, {'a': {'b': 2}}]|map(attribute='a.b')|join }}}"),
+    J("map_nested_attribute",
+      "{{{ [{'a': {'b': 1}}, {'a': {'b': 2}}]|map(attribute='a.b')|join }}}"),
     # max / min
     J("max_min_numbers", "{{{ nums|max }}} {{{ nums|min }}}", CTX),
     J("max_min_strings", "{{{ words|max }}} {{{ words|min }}}", CTX),
@@ -154,7 +157,8 @@ CASES = [
     J("selectattr_compare", "{{{ users|selectattr('age', '>=', 31)|map(attribute='name')|join }}}",
       CTX),
     J("rejectattr_truthy", "{{{ users|rejectattr('active')|map(attribute='name')|join }}}", CTX),
-    J("rejectattr_test", "{{{ users|rejectattr('role', 'eq', 'user')|map(attribute='name')|join }}}",
+    J("rejectattr_test",
+      "{{{ users|rejectattr('role', 'eq', 'user')|map(attribute='name')|join }}}",
       CTX),
     # replace
     J("replace_all", "{{{ 'a-b-c'|replace('-', '+') }}}"),

@@ -61,7 +61,8 @@ CASES = [
     J("loop_cycle", "{% for i in nums %}{{{ loop.cycle('odd', 'even') }}} {% endfor %}", CTX),
     J("loop_changed", "{% for i in [1, 1, 2, 2, 1] %}{% if loop.changed(i) %}{{{ i }}}{% endif %}"
       "{% endfor %}"),
-    J("loop_depth_flat", "{% for i in items %}{{{ loop.depth }}}{{{ loop.depth0 }}}{% endfor %}", CTX),
+    J("loop_depth_flat",
+      "{% for i in items %}{{{ loop.depth }}}{{{ loop.depth0 }}}{% endfor %}", CTX),
     J("loop_nested_outer", "{% for a in [1, 2] %}{% set outer = loop %}{% for b in 'xy' %}"
       "{{{ outer.index }}}{{{ loop.index }}} {% endfor %}{% endfor %}"),
     J("loop_break", "{% for i in nums %}{% if i > 3 %}{% break %}{% endif %}{{{ i }}}{% endfor %}",
@@ -92,7 +93,8 @@ CASES = [
     J("set_block_filtered", "{% set t | upper | replace('L', '_') %}hello{% endset %}{{{ t }}}"),
     J("set_in_loop_not_visible_after", "{% set c = 0 %}{% for i in items %}{% set c = c + 1 %}"
       "{% endfor %}{{{ c }}}", CTX),
-    J("set_in_loop_visible_inside", "{% for i in items %}{% set c = i ~ '!' %}{{{ c }}}{% endfor %}",
+    J("set_in_loop_visible_inside",
+      "{% for i in items %}{% set c = i ~ '!' %}{{{ c }}}{% endfor %}",
       CTX),
     J("set_in_if_visible_after", "{% if true %}{% set x = 'in' %}{% endif %}{{{ x }}}"),
     J("set_in_macro_local", "{% set v = 'outer' %}{% macro m() %}{% set v = 'inner' %}{{{ v }}}"
@@ -114,7 +116,8 @@ CASES = [
     J("macro_simple", "{% macro hi(name) %}Hi {{{ name }}}!{% endmacro %}{{{ hi('you') }}}"),
     J("macro_default_args", "{% macro f(a, b='B', c=3) %}{{{ a }}}{{{ b }}}{{{ c }}}{% endmacro %}"
       "{{{ f(1) }}} {{{ f(1, 2) }}} {{{ f(1, c='C') }}}"),
-    J("macro_keyword_call", "{% macro f(a, b) %}{{{ a }}}-{{{ b }}}{% endmacro %}{{{ f(b=2, a=1) }}}"),
+    J("macro_keyword_call",
+      "{% macro f(a, b) %}{{{ a }}}-{{{ b }}}{% endmacro %}{{{ f(b=2, a=1) }}}"),
     J("macro_missing_arg_undefined", "{% macro f(a, b) %}[{{{ a }}}][{{{ b }}}]{% endmacro %}"
       "{{{ f(1) }}}"),
     J("macro_varargs", "{% macro f(a) %}{{{ a }}}:{{{ varargs|join(',') }}}{% endmacro %}"
@@ -141,7 +144,8 @@ CASES = [
       "{% call w() %}{{{ v }}}{{{ n }}}{% endcall %}", CTX),
     J("macro_nested_call_blocks", "{% macro p(t) %}{{{ t }}}({{{ caller() }}}){% endmacro %}"
       "{% call p('a') %}{% call p('b') %}c{% endcall %}{% endcall %}"),
-    J("macro_multiline_call", "{% macro list(xs) %}\n<ul>\n{% for x in xs %}\n  <li>{{{ caller(x) }}}"
+    J("macro_multiline_call",
+      "{% macro list(xs) %}\n<ul>\n{% for x in xs %}\n  <li>{{{ caller(x) }}}"
       "</li>\n{% endfor %}\n</ul>\n{% endmacro %}\n{% call(x) list(items) %}{{{ x|upper }}}"
       "{% endcall %}", CTX),
     X("macro_too_many_args", "{% macro f(a) %}{{{ a }}}{% endmacro %}{{{ f(1, 2) }}}",
@@ -201,10 +205,12 @@ CASES += [
     J("loop_cycle_recursive", "{% for n in tree recursive %}{{{ loop.cycle('x', 'y') }}}"
       "{{{ loop(n.children) }}}{% endfor %}", CTX),
     J("loop_nested_namespace", "{% set ns = namespace(s='') %}{% for a in [1, 2] %}"
-      "{% for b in [3, 4] %}{% set ns.s = ns.s ~ a ~ b ~ ' ' %}{% endfor %}{% endfor %}{{{ ns.s }}}"),
+      "{% for b in [3, 4] %}{% set ns.s = ns.s ~ a ~ b ~ ' ' %}{% endfor %}{% endfor %}"
+      "{{{ ns.s }}}"),
     J("with_in_loop", "{% for i in [1, 2] %}{% with j = i * 10 %}{{{ j }}} {% endwith %}"
       "{% endfor %}"),
-    J("loop_var_reassigned_inside", "{% for i in [1, 2] %}{% set i = i * 5 %}{{{ i }}}{% endfor %}"),
+    J("loop_var_reassigned_inside",
+      "{% for i in [1, 2] %}{% set i = i * 5 %}{{{ i }}}{% endfor %}"),
     J("loop_revindex_filtered", "{% for i in range(10) if i > 6 %}{{{ loop.revindex }}}"
       "{% endfor %}"),
     J("if_elif_whitespace", "{% if false %}\n  a\n{% elif true %}\n  b\n{% endif %}\nc"),
