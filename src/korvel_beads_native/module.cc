@@ -39,6 +39,13 @@ PyRef type_reference(PyTypeObject* type) {
 }
 
 int native(PyObject* module) {
+  // The type objects live once per process, so they belong to the main interpreter; handing them
+  // to a subinterpreter would share objects between interpreters.
+  if (PyInterpreterState_Get() != PyInterpreterState_Main()) {
+    PyErr_SetString(PyExc_ImportError,
+                    "korvel_beads._native can only be imported in the main interpreter");
+    return -1;
+  }
   try {
     const std::string schema(BEADS_SCHEMA_V1);
     if (!add(module, "BEADS_SCHEMA_V1", PyRef(PyUnicode_FromString(schema.c_str())))) return -1;

@@ -231,3 +231,16 @@ def test_only_the_initialisation_function_is_exported():
                              check=True).stdout
     symbols = [line.split()[-1] for line in listing.splitlines() if line.strip()]
     assert [symbol.lstrip("_") for symbol in symbols] == ["PyInit__native"]
+
+
+def test_a_subinterpreter_cannot_share_the_process_wide_types():
+    subinterpreters = pytest.importorskip("_xxsubinterpreters")
+    interpreter = subinterpreters.create()
+    try:
+        with pytest.raises(subinterpreters.RunFailedError, match="only be imported in the main"):
+            subinterpreters.run_string(
+                interpreter, f"import sys; sys.path[:0] = {sys.path!r}; import korvel_beads._native"
+            )
+    finally:
+        subinterpreters.destroy(interpreter)
+    assert _native.BeadStage.POUR == "pour"
