@@ -1,7 +1,10 @@
 """Generated cases: every built-in filter and test, and every binary operator, applied to a
-spread of values. Each result goes through tojson, whose text the engine writes as Jinja2 does, so
+spread of values, written as literals and again read from the JSON context (the engine uses the
+context's JSON tree without copying it, which is a path of its own). Each result goes through tojson, whose text the engine writes as Jinja2 does, so
 results compare without depending on how values display. Where Jinja2 fails, the engine must fail
 too (a filter given a value it cannot take is an error, not a guess)."""
+
+import ast
 
 from . import G
 
@@ -72,6 +75,11 @@ def _python_only(expr_parts: tuple[str, ...]) -> bool:
     return False
 
 
+def _context_value(literal: str):
+    """The JSON value of a literal, for the context form of a case."""
+    return ast.literal_eval(literal.replace("none", "None").replace("true", "True"))
+
+
 def _filter_cases():
     for flt in FILTERS:
         base = flt.split("(")[0]
@@ -79,12 +87,11 @@ def _filter_cases():
         for label, literal, plain in VALUES:
             if (text_like and not plain) or _python_only((flt, label)):
                 continue
-            expr = f"({literal})|{flt}"
-            if base in LAZY_FILTERS:
-                expr += "|list"
+            tail = f"|{flt}" + ("|list" if base in LAZY_FILTERS else "") + "|tojson }}}"
             name = "gen_filter_" + flt.replace("(", "_").replace(")", "").replace("'", "") \
                 .replace(", ", "_").replace("=", "_") + "__" + label
-            yield G(name, "{{{ " + expr + "|tojson }}}")
+            yield G(name, "{{{ (" + literal + ")" + tail)
+            yield G(name + "_ctx", "{{{ v" + tail, {"v": _context_value(literal)})
 
 
 def _test_cases():
