@@ -184,6 +184,11 @@ TEST(EngineBuiltinsTest, SequenceFilters) {
 // abs, int, float, round, bool.
 TEST(EngineBuiltinsTest, NumberFilters) {
   static constexpr Case kCases[] = {
+      // Text that is no number gives the default, whatever part of a number it looks like.
+      {"{{ ''|int(5) }} {{ ' '|int(3) }} {{ '-'|int(9) }} {{ '12abc'|int(1) }} {{ 'nan'|int(4) }}|"
+       "{{ ''|float(1.5) }} {{ '.'|float(2.5) }} {{ '1.5.2'|float(1.0) }} {{ '1._5'|float(7) }} "
+       "{{ '1e1_0'|float }} {{ '-.5'|float }}",
+       "", "5 3 9 1 4|1.5 2.5 1.0 7 10000000000.0 -0.5"},
       {"{{ -3|abs }}|{{ (-2.5)|abs }}|{{ true|abs }}", "", "3|2.5|1"},
       {R"({{ "42"|int }}|{{ "42.7"|int }}|{{ "-0x1F"|int(base=16) }}|{{ "0b101"|int(0, 0) }}|{{ "1_000"|int }}|{{ "x"|int }}|{{ "x"|int(-1) }})",
        "", "42|42|-31|5|1000|0|-1"},
@@ -228,6 +233,9 @@ TEST(EngineBuiltinsTest, SerializingFilters) {
 // Every test, with and without arguments.
 TEST(EngineBuiltinsTest, Tests) {
   static constexpr Case kCases[] = {
+      // Jinja2 reads "None", "True" and "False" here, not the display form.
+      {"{{ none is lower }}{{ true is upper }}{{ false is lower }}{{ none is upper }}", "",
+       "falsefalsefalsefalse"},
       {"{{ 3 is odd }}{{ 4 is even }}{{ 3.0 is odd }}{{ 9 is divisibleby 3 }}{{ 5.5 is divisibleby "
        "0.5 }}{{ 9 is divisibleby(2) }}",
        "", "truetruetruetruetruefalse"},

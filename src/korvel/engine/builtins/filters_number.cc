@@ -39,35 +39,34 @@ std::optional<double> parse_py_float(std::string_view text) {
     const double v = rest == "nan" ? std::nan("") : HUGE_VAL;
     return clean == "-" ? -v : v;
   }
-  // digits: at least one digit, underscores only between digits.
-  auto digits = [&](bool required) {
-    const std::size_t start = clean.size();
+  // Digits with single underscores between them; returns how many digits were read.
+  auto digits = [&] {
+    std::size_t n = 0;
     while (i < s.size()) {
       if (ascii_digit(s[i])) {
         clean += s[i++];
-      } else if (s[i] == '_' && clean.size() > start && i + 1 < s.size() && ascii_digit(s[i + 1])) {
+        ++n;
+      } else if (s[i] == '_' && n > 0 && i + 1 < s.size() && ascii_digit(s[i + 1])) {
         ++i;
       } else {
         break;
       }
     }
-    return !required || clean.size() > start;
+    return n;
   };
-  const bool int_part = digits(false);
+  const bool int_part = digits() > 0;
   bool frac_part = false;
   if (i < s.size() && s[i] == '.') {
     clean += s[i++];
-    const std::size_t before = clean.size();
-    digits(false);
-    frac_part = clean.size() > before;
+    frac_part = digits() > 0;
   }
+  // "1." and ".5" are numbers; a bare sign or point is not.
   if (!int_part && !frac_part) return std::nullopt;
-  // "1." and ".5" are numbers; a bare sign or dot is not.
-  if (int_part && clean.back() == '.') clean += '0';
+  if (!frac_part && clean.back() == '.') clean += '0';
   if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
     clean += s[i++];
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) clean += s[i++];
-    if (!digits(true)) return std::nullopt;
+    if (digits() == 0) return std::nullopt;
   }
   if (i != s.size()) return std::nullopt;
   errno = 0;

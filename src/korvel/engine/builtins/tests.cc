@@ -42,8 +42,10 @@ bool is_number(const Value& v) { return v.is_int() || v.is_float() || v.is_bool(
 bool is_none(const Value& v) { return v.is_none(); }
 bool is_string(const Value& v) { return v.is_string(); }
 bool is_mapping(const Value& v) { return v.is_map(); }
-bool is_lower(const Value& v) { return py_islower(text_of(v)); }
-bool is_upper(const Value& v) { return py_isupper(text_of(v)); }
+// Jinja2 reads str(value): none and booleans are "None", "True", "False", neither all lower nor
+// all upper case, whatever their display form here.
+bool is_lower(const Value& v) { return !v.is_none() && !v.is_bool() && py_islower(text_of(v)); }
+bool is_upper(const Value& v) { return !v.is_none() && !v.is_bool() && py_isupper(text_of(v)); }
 bool is_iterable(const Value& v) {
   switch (v.kind()) {
     case ValueKind::Undefined:
