@@ -2,9 +2,9 @@
 // with SIGKILL at random moments while this process reads the output. Every read, during the loop
 // and after the kill, must find one complete formula: never a missing, empty or torn file, and
 // never one older than the last rendering the child reported done.
-#include "korvel_beads/render/formula_render.hpp"
-
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdint>
@@ -14,8 +14,8 @@
 #include <optional>
 #include <random>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
+
+#include "korvel_beads/render/formula_render.hpp"
 
 namespace {
 
@@ -98,8 +98,7 @@ TEST(FormulaCrashSafety, ReadersSeeOnlyCompleteFormulasWhileTheWriterIsKilled) {
     // Wait (without a clock) until the child has finished one rendering, so every round kills a
     // writer that is in the middle of its loop.
     std::int64_t reported = 0;
-    ASSERT_EQ(::read(report[0], &reported, sizeof reported),
-              static_cast<ssize_t>(sizeof reported));
+    ASSERT_EQ(::read(report[0], &reported, sizeof reported), static_cast<ssize_t>(sizeof reported));
     // Read while it keeps writing, a random number of times, then kill it wherever it is.
     for (int i = reads_before_kill(random); i > 0; --i) {
       auto generation = complete_generation(read_file(out));

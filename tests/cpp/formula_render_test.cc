@@ -3,21 +3,21 @@
 // any outcome.
 #include "korvel_beads/render/formula_render.hpp"
 
-#include <gtest/gtest.h>
-
-#include <cerrno>
-#include <csignal>
 #include <fcntl.h>
-#include <cstring>
-#include <algorithm>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <string>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
 #include <vector>
 
 #include "korvel_beads/render/temporary_output.hpp"
@@ -100,10 +100,10 @@ TEST_F(RenderTest, TheTemplateNameDecidesTheEscaping) {
     const char* output;
   };
   const Case cases[] = {
-      {"a.formula.toml.j2", "v=a\\\"b"},    // Toml: the korvel-toml format
-      {"b.toml.j2", "v=a\"b"},              // Standard: TOML names are not escaped
-      {"c.formula.json.j2", "v=a\\\"b"},    // LegacyJson: escaped, no quotes
-      {"d.json.j2", "v=\"a\\\"b\""},        // Standard: the engine's JSON escaping
+      {"a.formula.toml.j2", "v=a\\\"b"},  // Toml: the korvel-toml format
+      {"b.toml.j2", "v=a\"b"},            // Standard: TOML names are not escaped
+      {"c.formula.json.j2", "v=a\\\"b"},  // LegacyJson: escaped, no quotes
+      {"d.json.j2", "v=\"a\\\"b\""},      // Standard: the engine's JSON escaping
   };
   const korvel::json::Object vars{{"v", korvel::json::Value("a\"b")}};
   for (const auto& c : cases) {
@@ -130,10 +130,16 @@ TEST(TemporaryOutputName, HiddenSiblingWithPidNanosecondsAndSequence) {
       {"build.formula.json", 77, {0, 123}, 0, ".build.formula.json.korvel-77-123-0.tmp"},
       {"a.formula.toml", 1, {0, 0}, 9, ".a.formula.toml.korvel-1-0-9.tmp"},
       {"a.formula.toml", 1, {1, 5}, 1, ".a.formula.toml.korvel-1-1000000005-1.tmp"},
-      {"a.formula.toml", 42, {1765400000, 999999999}, 18446744073709551615u,
+      {"a.formula.toml",
+       42,
+       {1765400000, 999999999},
+       18446744073709551615u,
        ".a.formula.toml.korvel-42-1765400000999999999-18446744073709551615.tmp"},
       // Beyond 2^64 nanoseconds (the year 2554) the decimal keeps growing.
-      {"a.formula.toml", 2, {20000000000, 7}, 3,
+      {"a.formula.toml",
+       2,
+       {20000000000, 7},
+       3,
        ".a.formula.toml.korvel-2-20000000000000000007-3.tmp"},
   };
   for (const auto& c : cases) {
@@ -242,7 +248,7 @@ TEST_F(RenderTest, ReplacesAnExistingFileWithFreshPermissions) {
   ::umask(old_mask);
   ASSERT_TRUE(result.has_value()) << result.error().message();
   EXPECT_EQ(read_file(out), "name = \"é\"");  // byte for byte, no newline added
-  struct stat st {};
+  struct stat st{};
   ASSERT_EQ(::stat(out.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0640u);
   EXPECT_EQ(names_in(dir_),
@@ -371,7 +377,7 @@ TEST_F(RenderTest, WriteFailureRemovesTheTemporaryFile) {
   const fs::path out = dir_ / "big.formula.toml";
   write_file(out, "old");
   const fs::path tpl = template_file("big.j2", std::string(1 << 20, 'z'));
-  struct sigaction ignore {}, previous {};
+  struct sigaction ignore{}, previous{};
   ignore.sa_handler = SIG_IGN;
   ::sigaction(SIGXFSZ, &ignore, &previous);
   rlimit old_limit{};
@@ -399,8 +405,7 @@ TEST_F(RenderTest, UnwritableDirectoryFailsAtCreation) {
   ::chmod(tpl.c_str(), 0644);
   ::chmod(dir_.c_str(), 0755);
   ::chmod(locked.c_str(), 0555);
-  const std::string expected =
-      "formula rendering failed: " + korvel_beads::os_error_text(EACCES);
+  const std::string expected = "formula rendering failed: " + korvel_beads::os_error_text(EACCES);
 
   if (::geteuid() != 0) {
     auto result = render_formula(tpl, locked / "x.formula.toml", {});

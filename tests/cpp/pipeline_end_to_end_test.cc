@@ -1,17 +1,17 @@
 // The pipeline end to end with the standard process runner and a small scripted `bd`: a shell
 // script written by each case that records its working directory and arguments and answers each
 // subcommand the way the case needs.
-#include "korvel_beads/execute/execute.hpp"
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
+
+#include "korvel_beads/execute/execute.hpp"
 
 namespace {
 
@@ -65,14 +65,22 @@ class EndToEndTest : public ::testing::Test {
     const fs::path bd = root_ / "bin" / "bd";
     fs::create_directories(bd.parent_path());
     const std::string log = (root_ / "bd.log").native();
-    write_file(bd, "#!/bin/sh\n"
-                   "{ printf 'cwd=%s\\n' \"$(pwd -P)\"; "
-                   "for a in \"$@\"; do printf 'arg=%s\\n' \"$a\"; done; echo end; } >> '" +
-                       log + "'\n"
+    write_file(bd,
+               "#!/bin/sh\n"
+               "{ printf 'cwd=%s\\n' \"$(pwd -P)\"; "
+               "for a in \"$@\"; do printf 'arg=%s\\n' \"$a\"; done; echo end; } >> '" +
+                   log +
+                   "'\n"
                    "case \"$1\" in\n"
-                   "  cook) " + script.cook + "; exit $?;;\n"
-                   "  where) " + where + "; exit $?;;\n"
-                   "  mol) " + script.pour + "; exit $?;;\n"
+                   "  cook) " +
+                   script.cook +
+                   "; exit $?;;\n"
+                   "  where) " +
+                   where +
+                   "; exit $?;;\n"
+                   "  mol) " +
+                   script.pour +
+                   "; exit $?;;\n"
                    "esac\n"
                    "exit 64\n");
     ::chmod(bd.c_str(), 0755);
@@ -184,7 +192,7 @@ TEST_F(EndToEndTest, StageFailuresAndErrorsFromARealChild) {
     std::optional<std::string> outcome_code;  // receipt Failed with this code
     std::optional<int> exit_status;           // of the last stage
     std::size_t stages;
-    const char* error_code;   // the request ends with this error instead
+    const char* error_code;  // the request ends with this error instead
     const char* error_stage;
   };
   BdScript cook_fails;
@@ -203,16 +211,16 @@ TEST_F(EndToEndTest, StageFailuresAndErrorsFromARealChild) {
   const Case cases[] = {
       {"cook exits 3", BeadOperation::Validate, cook_fails, "BEADS_COOK_FAILED", 3, 2, nullptr,
        nullptr},
-      {"cook killed by a signal", BeadOperation::Pour, killed, "BEADS_COOK_FAILED", std::nullopt,
-       2, nullptr, nullptr},
+      {"cook killed by a signal", BeadOperation::Pour, killed, "BEADS_COOK_FAILED", std::nullopt, 2,
+       nullptr, nullptr},
       {"where prints no JSON", BeadOperation::PreviewPour, where_garbage, "BEADS_WHERE_FAILED", 0,
        3, nullptr, nullptr},
       {"pour exits 5", BeadOperation::Pour, pour_fails, "BEADS_POUR_FAILED", 5, 4, nullptr,
        nullptr},
       {"where floods its output", BeadOperation::Pour, where_floods, std::nullopt, std::nullopt, 0,
        "BEADS_PROCESS_OUTPUT_LIMIT", "resolve_active_registry"},
-      {"long preview output", BeadOperation::PreviewPour, long_preview, std::nullopt, 0, 4,
-       nullptr, nullptr},
+      {"long preview output", BeadOperation::PreviewPour, long_preview, std::nullopt, 0, 4, nullptr,
+       nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -228,8 +236,8 @@ TEST_F(EndToEndTest, StageFailuresAndErrorsFromARealChild) {
       continue;
     }
     ASSERT_TRUE(result.has_value()) << result.error().message();
-    EXPECT_EQ(result->outcome, c.outcome_code ? BeadOutcome::failed(*c.outcome_code)
-                                              : BeadOutcome::succeeded());
+    EXPECT_EQ(result->outcome,
+              c.outcome_code ? BeadOutcome::failed(*c.outcome_code) : BeadOutcome::succeeded());
     ASSERT_EQ(result->stages.size(), c.stages);
     EXPECT_EQ(result->stages.back().exit_status, c.exit_status);
     EXPECT_EQ(invocations().size(), c.stages - 1);

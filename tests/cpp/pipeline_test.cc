@@ -1,8 +1,6 @@
 // The stage pipeline driven by a substitute ProcessRunner: every operation against every way each
 // bd stage can end, the registry checks of the resolve stage, and request validation on real
 // temporary trees (nothing written, no child started).
-#include "korvel_beads/execute/execute.hpp"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "korvel_beads/execute/execute.hpp"
 #include "korvel_beads/execute/stage.hpp"
 
 namespace {
@@ -123,8 +122,10 @@ class PipelineTest : public ::testing::Test {
 // The bd stages an operation runs, in order.
 std::vector<BeadStage> bd_stages(BeadOperation operation) {
   switch (operation) {
-    case BeadOperation::Render: return {};
-    case BeadOperation::Validate: return {BeadStage::Validate};
+    case BeadOperation::Render:
+      return {};
+    case BeadOperation::Validate:
+      return {BeadStage::Validate};
     case BeadOperation::PreviewPour:
       return {BeadStage::Validate, BeadStage::ResolveActiveRegistry, BeadStage::PreviewPour};
     case BeadOperation::Pour:
@@ -135,18 +136,23 @@ std::vector<BeadStage> bd_stages(BeadOperation operation) {
 
 std::string failure_code(BeadStage stage) {
   switch (stage) {
-    case BeadStage::Validate: return "BEADS_COOK_FAILED";
-    case BeadStage::ResolveActiveRegistry: return "BEADS_WHERE_FAILED";
-    case BeadStage::PreviewPour: return "BEADS_PREVIEW_POUR_FAILED";
-    case BeadStage::Pour: return "BEADS_POUR_FAILED";
-    case BeadStage::Render: break;
+    case BeadStage::Validate:
+      return "BEADS_COOK_FAILED";
+    case BeadStage::ResolveActiveRegistry:
+      return "BEADS_WHERE_FAILED";
+    case BeadStage::PreviewPour:
+      return "BEADS_PREVIEW_POUR_FAILED";
+    case BeadStage::Pour:
+      return "BEADS_POUR_FAILED";
+    case BeadStage::Render:
+      break;
   }
   return "";
 }
 
 TEST_F(PipelineTest, EveryOperationSucceedsWithItsStagesAndCommandLines) {
-  for (auto operation : {BeadOperation::Render, BeadOperation::Validate,
-                         BeadOperation::PreviewPour, BeadOperation::Pour}) {
+  for (auto operation : {BeadOperation::Render, BeadOperation::Validate, BeadOperation::PreviewPour,
+                         BeadOperation::Pour}) {
     SCOPED_TRACE(std::string(korvel_beads::text_form(operation)));
     BeadComposeRequest r = request(operation);
     ScriptedRunner runner;
@@ -186,20 +192,18 @@ TEST_F(PipelineTest, EveryOperationSucceedsWithItsStagesAndCommandLines) {
     const std::string path = r.rendered_formula.native();
     using Args = std::vector<std::string>;
     if (expected_bd.size() >= 1) {
-      EXPECT_EQ(runner.commands[0].args,
-                (Args{"cook", path, "--dry-run", "--json", "--var", "count=a=1", "--var",
-                      "zone=eu"}));
+      EXPECT_EQ(runner.commands[0].args, (Args{"cook", path, "--dry-run", "--json", "--var",
+                                               "count=a=1", "--var", "zone=eu"}));
       EXPECT_EQ(result->stages[1].stdout_excerpt, "cooked");
       EXPECT_EQ(result->stages[1].stderr_excerpt, "note");
     }
     if (expected_bd.size() >= 2) {
       EXPECT_EQ(runner.commands[1].args, (Args{"where", "--json"}));
-      EXPECT_EQ(runner.commands[2].args,
-                operation == BeadOperation::PreviewPour
-                    ? (Args{"mol", "pour", "demo", "--dry-run", "--json", "--var", "count=a=1",
-                            "--var", "zone=eu"})
-                    : (Args{"mol", "pour", "demo", "--json", "--var", "count=a=1", "--var",
-                            "zone=eu"}));
+      EXPECT_EQ(runner.commands[2].args, operation == BeadOperation::PreviewPour
+                                             ? (Args{"mol", "pour", "demo", "--dry-run", "--json",
+                                                     "--var", "count=a=1", "--var", "zone=eu"})
+                                             : (Args{"mol", "pour", "demo", "--json", "--var",
+                                                     "count=a=1", "--var", "zone=eu"}));
     }
   }
 }
@@ -234,21 +238,20 @@ const Ending kEndings[] = {
     {"exit status 2", [] { return exited(2, "out", "err"); }, true, 2, nullptr, nullptr},
     {"exit status 255", [] { return exited(255); }, true, 255, nullptr, nullptr},
     {"killed by a signal", [] { return signalled(); }, true, std::nullopt, nullptr, nullptr},
-    {"output limit",
-     [] { return std::unexpected(korvel_beads::process_output_limit_error()); }, false,
-     std::nullopt, "BEADS_PROCESS_OUTPUT_LIMIT", nullptr},
+    {"output limit", [] { return std::unexpected(korvel_beads::process_output_limit_error()); },
+     false, std::nullopt, "BEADS_PROCESS_OUTPUT_LIMIT", nullptr},
     {"program not found", [] { return std::unexpected(RunnerError::from_os(ENOENT)); }, false,
      std::nullopt, "BEADS_BD_UNAVAILABLE", "validate"},
     {"not executable", [] { return std::unexpected(RunnerError::from_os(EACCES)); }, false,
      std::nullopt, "BEADS_BD_UNAVAILABLE", "validate"},
     {"nul in an argument",
      [] {
-       return std::unexpected(RunnerError::custom(RunnerErrorKind::InvalidInput,
-                                                  "nul byte found in provided data"));
+       return std::unexpected(
+           RunnerError::custom(RunnerErrorKind::InvalidInput, "nul byte found in provided data"));
      },
      false, std::nullopt, "BEADS_PROCESS_ARGUMENT_INVALID", "validate"},
-    {"EINVAL from the system", [] { return std::unexpected(RunnerError::from_os(EINVAL)); },
-     false, std::nullopt, "BEADS_PROCESS_ARGUMENT_INVALID", "validate"},
+    {"EINVAL from the system", [] { return std::unexpected(RunnerError::from_os(EINVAL)); }, false,
+     std::nullopt, "BEADS_PROCESS_ARGUMENT_INVALID", "validate"},
     // Same kind as the limit error but another text: not the limit.
     {"other runner failure",
      [] {
@@ -329,8 +332,8 @@ TEST_F(PipelineTest, RegistryChecksFailTheResolveStageAfterTheFact) {
       {"path is a number", "{\"path\": 3}", [] {}, "BEADS_WHERE_FAILED"},
       {"two documents", where_output() + "{}", [] {}, "BEADS_WHERE_FAILED"},
       {"empty output", "", [] {}, "BEADS_WHERE_FAILED"},
-      {"directory does not exist", "{\"path\": \"" + (root_ / "missing").native() + "\"}",
-       [] {}, "BEADS_WHERE_FAILED"},
+      {"directory does not exist", "{\"path\": \"" + (root_ / "missing").native() + "\"}", [] {},
+       "BEADS_WHERE_FAILED"},
       {"ambiguous registry", where_output(),
        [&] { write_file(registry_ / "formulas" / "demo.formula.json", "{}"); },
        "BEADS_FORMULA_REGISTRY_AMBIGUOUS"},
@@ -410,8 +413,8 @@ TEST_F(PipelineTest, ValidationRefusalsWriteNothingAndStartNothing) {
   const Refusal refusals[] = {
       {"schema with a trailing blank", [](auto& r) { r.schema = "korvel/beads/v1 "; },
        "BEADS_UNKNOWN_SCHEMA", none},
-      {"schema in capitals", [](auto& r) { r.schema = "KORVEL/BEADS/V1"; },
-       "BEADS_UNKNOWN_SCHEMA", none},
+      {"schema in capitals", [](auto& r) { r.schema = "KORVEL/BEADS/V1"; }, "BEADS_UNKNOWN_SCHEMA",
+       none},
       {"pour without a name or authorization",
        [](auto& r) {
          r.operation = BeadOperation::Pour;
@@ -456,8 +459,12 @@ TEST_F(PipelineTest, ValidationRefusalsWriteNothingAndStartNothing) {
       {"template is a directory", [&](auto& r) { r.template_path = wd_ / "dir.formula.toml.j2"; },
        "BEADS_FORMULA_NOT_FILE", [&](const auto&) { return wd_ / "dir.formula.toml.j2"; }},
       {"render with a non-UTF-8 bd executable",
-       [](auto& r) { r.bd_executable = fs::path("/bin/b\xff" "d"); }, "BEADS_PATH_NOT_UTF8",
-       [](const auto& r) { return *r.bd_executable; }},
+       [](auto& r) {
+         r.bd_executable = fs::path(
+             "/bin/b\xff"
+             "d");
+       },
+       "BEADS_PATH_NOT_UTF8", [](const auto& r) { return *r.bd_executable; }},
       {"suffix in capitals", [&](auto& r) { r.rendered_formula = wd_ / "x.formula.TOML"; },
        "BEADS_FORMULA_EXTENSION_UNSUPPORTED", [&](const auto&) { return wd_ / "x.formula.TOML"; }},
       {"bare toml suffix", [&](auto& r) { r.rendered_formula = wd_ / "x.toml"; },
@@ -502,8 +509,8 @@ TEST_F(PipelineTest, ValidationRefusalsWriteNothingAndStartNothing) {
        },
        "BEADS_TEMPLATE_PATH_INVALID", [](const auto& r) { return r.template_path; }},
   };
-  for (auto operation : {BeadOperation::Render, BeadOperation::Validate,
-                         BeadOperation::PreviewPour, BeadOperation::Pour}) {
+  for (auto operation : {BeadOperation::Render, BeadOperation::Validate, BeadOperation::PreviewPour,
+                         BeadOperation::Pour}) {
     for (const Refusal& refusal : refusals) {
       SCOPED_TRACE(std::string(korvel_beads::text_form(operation)) + " / " + refusal.name);
       BeadComposeRequest r = request(operation);
@@ -614,7 +621,10 @@ TEST(StageExcerpt, KeepsTheFirst16384CharactersWithoutCuttingOne) {
   EXPECT_EQ(korvel_beads::excerpt(std::string(16384, 'x')), std::string(16384, 'x'));
   EXPECT_EQ(korvel_beads::excerpt(""), "");
   // A runner handing over raw bytes still gets valid text.
-  EXPECT_EQ(korvel_beads::excerpt("a\xff" "b"), "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(korvel_beads::excerpt("a\xff"
+                                  "b"),
+            "a\xEF\xBF\xBD"
+            "b");
 }
 
 TEST(StageReceipts, FailedLastStageKeepsEverythingButTheOutcome) {
@@ -622,8 +632,8 @@ TEST(StageReceipts, FailedLastStageKeepsEverythingButTheOutcome) {
   stages[1].stage = BeadStage::ResolveActiveRegistry;
   stages[1].exit_status = 0;
   stages[1].stdout_excerpt = "{}";
-  auto r = korvel_beads::failed_last_stage_receipt(BeadOperation::Pour, "/w/x.formula.toml",
-                                                   stages, BeadComposeError::where_failed());
+  auto r = korvel_beads::failed_last_stage_receipt(BeadOperation::Pour, "/w/x.formula.toml", stages,
+                                                   BeadComposeError::where_failed());
   EXPECT_EQ(r.schema, "korvel/beads/v1");
   EXPECT_EQ(r.outcome, korvel_beads::BeadOutcome::failed("BEADS_WHERE_FAILED"));
   ASSERT_EQ(r.stages.size(), 2u);
@@ -632,12 +642,11 @@ TEST(StageReceipts, FailedLastStageKeepsEverythingButTheOutcome) {
   EXPECT_EQ(r.stages[1].exit_status, 0);
   EXPECT_EQ(r.stages[1].stdout_excerpt, "{}");
 
-  auto empty = korvel_beads::failed_last_stage_receipt(
-      BeadOperation::Pour, "/w/x.formula.toml", {},
-      BeadComposeError::formula_registry_ambiguous("demo"));
+  auto empty =
+      korvel_beads::failed_last_stage_receipt(BeadOperation::Pour, "/w/x.formula.toml", {},
+                                              BeadComposeError::formula_registry_ambiguous("demo"));
   EXPECT_TRUE(empty.stages.empty());
-  EXPECT_EQ(empty.outcome,
-            korvel_beads::BeadOutcome::failed("BEADS_FORMULA_REGISTRY_AMBIGUOUS"));
+  EXPECT_EQ(empty.outcome, korvel_beads::BeadOutcome::failed("BEADS_FORMULA_REGISTRY_AMBIGUOUS"));
 }
 
 TEST(StageReceipts, ElapsedMillisecondsAreTruncated) {

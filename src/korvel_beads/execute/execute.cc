@@ -207,10 +207,10 @@ std::expected<BeadComposeReceipt, BeadComposeError> execute_bead_request_with_ru
   const bool preview = operation == BeadOperation::PreviewPour;
   const CommandSpec pour{program, pour_args(formula_name, request, preview),
                          valid.working_directory};
-  auto poured = preview ? run_stage(runner, BeadStage::PreviewPour, pour,
-                                    BeadComposeError::preview_pour_failed(), stages)
-                        : run_stage(runner, BeadStage::Pour, pour, BeadComposeError::pour_failed(),
-                                    stages);
+  auto poured =
+      preview ? run_stage(runner, BeadStage::PreviewPour, pour,
+                          BeadComposeError::preview_pour_failed(), stages)
+              : run_stage(runner, BeadStage::Pour, pour, BeadComposeError::pour_failed(), stages);
   if (!poured) return std::unexpected(std::move(poured.error()));
   if (!*poured) {
     return receipt(operation, valid.rendered_formula, std::move(stages),

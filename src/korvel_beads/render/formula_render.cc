@@ -2,11 +2,12 @@
 // name → last destination check → hidden temporary file → full flush → rename over the formula.
 #include "korvel_beads/render/formula_render.hpp"
 
-#include <cerrno>
 #include <fcntl.h>
-#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <string>
 #include <utility>
 
 #include "korvel/error/render.hpp"
@@ -60,8 +61,8 @@ std::expected<std::string, BeadComposeError> render_template(
   // The pipeline has checked that the canonical template path is UTF-8.
   const std::string name = korvel::text::lossy_utf8(template_path.native());
   // The renderer lives only for this rendering and is gone before anything is written.
-  auto renderer = korvel::Renderer::with_delimiters_and_escape_mode("{{{", "}}}",
-                                                                    formula_escape_mode(name));
+  auto renderer =
+      korvel::Renderer::with_delimiters_and_escape_mode("{{{", "}}}", formula_escape_mode(name));
   if (!renderer) {
     return std::unexpected(BeadComposeError::render_failed(renderer.error().message()));
   }
@@ -86,7 +87,7 @@ std::expected<void, BeadComposeError> validate_output_destination(
   if (detail::holds_nul(output_path)) {
     return std::unexpected(BeadComposeError::template_path_invalid(output_path));
   }
-  struct stat entry {};
+  struct stat entry{};
   if (::lstat(output_path.c_str(), &entry) == 0) {
     if (S_ISLNK(entry.st_mode)) {
       return std::unexpected(BeadComposeError::output_path_symlink(output_path));

@@ -29,8 +29,8 @@ std::expected<void, BeadComposeError> validate_output_destination(
 // checks the destination again and atomically replaces `output_path` with the result, byte for
 // byte. The paths are the pipeline's resolved ones. After a failure the output is as it was and no
 // temporary file of this call remains.
-std::expected<void, BeadComposeError> render_formula(
-    const std::filesystem::path& template_path, const std::filesystem::path& output_path,
-    const korvel::json::Object& compose_variables);
+std::expected<void, BeadComposeError> render_formula(const std::filesystem::path& template_path,
+                                                     const std::filesystem::path& output_path,
+                                                     const korvel::json::Object& compose_variables);
 
 }  // namespace korvel_beads

@@ -2,15 +2,16 @@
 // hidden temporary file that replaces a formula file atomically.
 #include "korvel_beads/render/temporary_output.hpp"
 
-#include "korvel/text/utf8.hpp"
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
 #include <string_view>
-#include <unistd.h>
 #include <utility>
+
+#include "korvel/text/utf8.hpp"
 
 namespace korvel_beads {
 
@@ -91,9 +92,8 @@ std::expected<std::filesystem::path, std::string> next_temporary_output_path(
 }
 
 std::expected<TemporaryOutput, std::string> TemporaryOutput::create(std::filesystem::path path) {
-  int fd = detail::retry_on_interrupt([&] {
-    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  });
+  int fd = detail::retry_on_interrupt(
+      [&] { return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); });
   if (fd == -1) return std::unexpected(os_error_text(errno));
   return TemporaryOutput(fd, std::move(path));
 }

@@ -4,13 +4,14 @@
 // the file and removes it when it goes out of scope, so a failure never leaves it behind.
 #pragma once
 
+#include <sys/types.h>
+
 #include <atomic>
 #include <cstdint>
 #include <expected>
 #include <filesystem>
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 
 namespace korvel_beads {
 
