@@ -127,36 +127,43 @@ PyObject* run_entry(const Signature& signature, std::optional<BeadOperation> for
 
 constexpr std::array<const char*, 1> kRequestParameter = {"request"};
 
-#define KORVEL_ENTRY_POINT(function, display, forced)                               \
-  PyObject* function(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs, \
-                     PyObject* kwnames) {                                           \
-    static constexpr Signature signature = {display, kRequestParameter, 1, 1};      \
-    return run_entry(signature, forced, args, nargs, kwnames);                      \
-  }
+constexpr Signature kExecute = {"execute()", kRequestParameter, 1, 1};
+constexpr Signature kRender = {"render()", kRequestParameter, 1, 1};
+constexpr Signature kValidate = {"validate()", kRequestParameter, 1, 1};
+constexpr Signature kPreviewPour = {"preview_pour()", kRequestParameter, 1, 1};
+constexpr Signature kPour = {"pour()", kRequestParameter, 1, 1};
 
-KORVEL_ENTRY_POINT(execute_entry, "execute()", std::nullopt)
-KORVEL_ENTRY_POINT(render_entry, "render()", BeadOperation::Render)
-KORVEL_ENTRY_POINT(validate_entry, "validate()", BeadOperation::Validate)
-KORVEL_ENTRY_POINT(preview_pour_entry, "preview_pour()", BeadOperation::PreviewPour)
-KORVEL_ENTRY_POINT(pour_entry, "pour()", BeadOperation::Pour)
+constexpr int kStoredOperation = -1;
+constexpr int index_of(BeadOperation operation) { return static_cast<int>(operation); }
 
-#undef KORVEL_ENTRY_POINT
+// One entry function: `kSignature` names it in binding errors; `kForced` is the operation it
+// runs as an index of BeadOperation, or kStoredOperation for execute, which runs the request's own.
+template <const Signature& kSignature, int kForced>
+PyObject* entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  std::optional<BeadOperation> forced;
+  if constexpr (kForced >= 0) forced = static_cast<BeadOperation>(kForced);
+  return run_entry(kSignature, forced, args, nargs, kwnames);
+}
 
+// METH_FASTCALL | METH_KEYWORDS functions are stored in PyMethodDef as a PyCFunction.
 template <auto Function>
 PyCFunction as_cfunction() {
   return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Function));
 }
 
+constexpr int kFastcallKeywords = METH_FASTCALL | METH_KEYWORDS;
+
 PyMethodDef definitions[] = {
-    {"execute", as_cfunction<execute_entry>(), METH_FASTCALL | METH_KEYWORDS,
+    {"execute", as_cfunction<entry<kExecute, kStoredOperation>>(), kFastcallKeywords,
      "execute(request)\n--\n\n"},
-    {"render", as_cfunction<render_entry>(), METH_FASTCALL | METH_KEYWORDS,
+    {"render", as_cfunction<entry<kRender, index_of(BeadOperation::Render)>>(), kFastcallKeywords,
      "render(request)\n--\n\n"},
-    {"validate", as_cfunction<validate_entry>(), METH_FASTCALL | METH_KEYWORDS,
-     "validate(request)\n--\n\n"},
-    {"preview_pour", as_cfunction<preview_pour_entry>(), METH_FASTCALL | METH_KEYWORDS,
-     "preview_pour(request)\n--\n\n"},
-    {"pour", as_cfunction<pour_entry>(), METH_FASTCALL | METH_KEYWORDS, "pour(request)\n--\n\n"},
+    {"validate", as_cfunction<entry<kValidate, index_of(BeadOperation::Validate)>>(),
+     kFastcallKeywords, "validate(request)\n--\n\n"},
+    {"preview_pour", as_cfunction<entry<kPreviewPour, index_of(BeadOperation::PreviewPour)>>(),
+     kFastcallKeywords, "preview_pour(request)\n--\n\n"},
+    {"pour", as_cfunction<entry<kPour, index_of(BeadOperation::Pour)>>(), kFastcallKeywords,
+     "pour(request)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
