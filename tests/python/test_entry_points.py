@@ -235,3 +235,13 @@ def test_threads_run_requests_while_python_keeps_running(workspace, scripted_bd,
     assert python_steps > 0
     assert failures == []
     assert [r.outcome.kind for r in receipts] == ["succeeded"] * workers
+
+
+def test_an_unusable_argument_for_bd_raises_with_stage_validate(workspace):
+    request = _native.BeadComposeRequest(
+        workspace.root, workspace.template, workspace.root / "x.formula.toml",
+        {"name": "n", "description": "d"}, bd_executable="/bin/b\0d",
+    )
+    error = raised(lambda: _native.validate(request))
+    assert (error.code, error.stage) == ("BEADS_PROCESS_ARGUMENT_INVALID", "validate")
+    assert error.message.startswith("invalid argument for Beads executable `/bin/b\0d`: ")
