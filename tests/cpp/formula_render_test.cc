@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "korvel_beads/render/temporary_output.hpp"
@@ -269,6 +270,34 @@ TEST_F(RenderTest, EachRenderTakesExactlyOneSequenceValue) {
   ASSERT_TRUE(render_formula(tpl, dir_ / "a.formula.toml", {}).has_value());
   ASSERT_TRUE(render_formula(tpl, dir_ / "a.formula.toml", {}).has_value());
   EXPECT_EQ(TEMPORARY_OUTPUT_SEQUENCE.load(), before + 2);
+}
+
+// Threads rendering to one output at once each use their own temporary file; the output ends as
+// one complete rendering and nothing else is left behind.
+TEST_F(RenderTest, ConcurrentRendersToOneOutputLeaveOneCompleteFormula) {
+  const fs::path tpl =
+      template_file("t.j2", "{{{ who }}}:" + std::string(64 * 1024, '.') + ":{{{ who }}}");
+  const fs::path out = dir_ / "shared.formula.toml";
+  constexpr int kThreads = 4;
+  constexpr int kRenders = 10;
+  std::vector<int> failures(kThreads, 0);
+  {
+    std::vector<std::jthread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+      threads.emplace_back([&, t] {
+        for (int i = 0; i < kRenders; ++i) {
+          const std::string who = std::to_string(t) + "-" + std::to_string(i);
+          korvel::json::Object vars{{"who", korvel::json::Value(who)}};
+          if (!render_formula(tpl, out, vars).has_value()) ++failures[t];
+        }
+      });
+    }
+  }
+  EXPECT_EQ(failures, std::vector<int>(kThreads, 0));
+  const std::string text = read_file(out);
+  const std::string who = text.substr(0, text.find(':'));
+  EXPECT_EQ(text, who + ":" + std::string(64 * 1024, '.') + ":" + who);
+  EXPECT_EQ(names_in(dir_), (std::vector<std::string>{"shared.formula.toml", "t.j2"}));
 }
 
 // Failures before the temporary file exists: the output is untouched and no name was taken.
