@@ -447,6 +447,12 @@ TEST_F(PipelineTest, ValidationRefusalsWriteNothingAndStartNothing) {
        "BEADS_VARIABLE_VALUE_INVALID", none},
       {"missing working directory", [&](auto& r) { r.working_directory = root_ / "nope"; },
        "BEADS_TEMPLATE_PATH_INVALID", [](const auto& r) { return r.working_directory; }},
+      {"working directory is a file",
+       [&](auto& r) {
+         r.working_directory = wd_ / "demo.formula.toml.j2";
+         r.template_path = wd_ / "demo.formula.toml.j2";
+       },
+       "BEADS_TEMPLATE_PATH_INVALID", [](const auto& r) { return r.working_directory; }},
       {"missing template", [&](auto& r) { r.template_path = wd_ / "nope.j2"; },
        "BEADS_TEMPLATE_PATH_INVALID", [](const auto& r) { return r.template_path; }},
       {"template through a link leaving the working directory",

@@ -74,6 +74,12 @@ std::expected<ValidatedRequest, BeadComposeError> validate_request(
   ValidatedRequest valid;
   auto working_directory = canonical_or_invalid(request.working_directory);
   if (!working_directory) return std::unexpected(std::move(working_directory.error()));
+  // It must be a directory: every bd child starts in it, and a regular file would pass the
+  // containment test for a template that is that very file.
+  std::error_code ec;
+  if (!std::filesystem::is_directory(*working_directory, ec)) {
+    return std::unexpected(BeadComposeError::template_path_invalid(request.working_directory));
+  }
   valid.working_directory = std::move(*working_directory);
   auto template_path = canonical_or_invalid(request.template_path);
   if (!template_path) return std::unexpected(std::move(template_path.error()));
@@ -85,7 +91,6 @@ std::expected<ValidatedRequest, BeadComposeError> validate_request(
   if (auto utf8 = validate_utf8_path(valid.template_path); !utf8) {
     return std::unexpected(std::move(utf8.error()));
   }
-  std::error_code ec;
   if (!std::filesystem::is_regular_file(valid.template_path, ec)) {
     return std::unexpected(BeadComposeError::formula_not_file(valid.template_path));
   }
