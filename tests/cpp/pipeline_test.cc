@@ -216,9 +216,10 @@ TEST_F(PipelineTest, TheRequestedProgramRunsEveryStage) {
   auto result = korvel_beads::execute_bead_request_with_runner(r, runner);
   ASSERT_TRUE(result.has_value());
   ASSERT_EQ(runner.commands.size(), 3u);
-  for (const auto& command : runner.commands) {
-    EXPECT_EQ(command.program, fs::path("/opt/beads/bin/bd"));
-    EXPECT_EQ(result->stages[1].argv.front(), "/opt/beads/bin/bd");
+  ASSERT_EQ(result->stages.size(), 4u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(runner.commands[i].program, fs::path("/opt/beads/bin/bd"));
+    EXPECT_EQ(result->stages[i + 1].argv.front(), "/opt/beads/bin/bd");
   }
 }
 
