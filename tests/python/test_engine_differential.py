@@ -10,6 +10,7 @@ from __future__ import annotations
 
 import json
 import os
+import resource
 import subprocess
 from pathlib import Path
 
@@ -25,6 +26,13 @@ ROOT = Path(__file__).resolve().parents[2]
 CASES = engine_cases.all_cases()
 # A generous guard against a runaway rendering; no timing is asserted.
 GUARD_SECONDS = 300
+# The tool's address space is capped, so that a case that makes the engine allocate without bound
+# fails on its own instead of exhausting the machine.
+ADDRESS_SPACE_BYTES = 4 << 30
+
+
+def _cap_memory() -> None:
+    resource.setrlimit(resource.RLIMIT_AS, (ADDRESS_SPACE_BYTES, ADDRESS_SPACE_BYTES))
 
 
 def find_tool() -> Path | None:
@@ -54,7 +62,7 @@ def run_batch(cases: list[Case]) -> dict[str, dict]:
             json.dumps({"name": TEMPLATE_NAME, "template": c.template, "context": c.context}) + "\n"
             for c in pending)
         proc = subprocess.run([str(TOOL), "--batch"], input=lines.encode(), capture_output=True,
-                              timeout=GUARD_SECONDS)
+                              timeout=GUARD_SECONDS, preexec_fn=_cap_memory)
         answers = [json.loads(line)
                    for line in proc.stdout.decode(errors="replace").splitlines() if line]
         for case, answer in zip(pending, answers):

@@ -1,11 +1,13 @@
 """Failures: unpacking, keys, calls, and the limits that keep hostile templates from exhausting
 the native stack or memory of the caller's process."""
 
-from . import X
+from . import G, X
 
 DEEP = 20000
 
 CASES = [
+    G("zero_to_negative_power", "{{{ 0 ** -1 }}}"),
+    G("zero_float_to_negative_power", "{{{ 0.0 ** -2 }}}"),
     X("unpack_too_few", "{% for a, b in [1, 2] %}{% endfor %}", "cannot unpack"),
     X("unpack_set_count", "{% set a, b = [1, 2, 3] %}", "cannot unpack"),
     X("not_a_key_list", "{{{ {[1]: 2} }}}", "not a key type"),
@@ -43,6 +45,24 @@ CASES = [
       why="bound"),
     X("limit_nested_fors", "{% for i in [1] %}" * DEEP + "x" + "{% endfor %}" * DEEP,
       "syntax error", why="bound"),
+    # Doubling a value forty times asks for a terabyte: a bounded error, not an allocation failure
+    # that ends the process.
+    X("limit_string_concat_doubling", "{% set s = namespace(v='x') %}{% for i in range(40) %}"
+      "{% set s.v = s.v ~ s.v %}{% endfor %}{{{ s.v|length }}}", "invalid operation", why="bound"),
+    X("limit_string_add_doubling", "{% set s = namespace(v='x') %}{% for i in range(40) %}"
+      "{% set s.v = s.v + s.v %}{% endfor %}{{{ s.v|length }}}", "invalid operation", why="bound"),
+    X("limit_list_add_doubling", "{% set s = namespace(v=[1]) %}{% for i in range(40) %}"
+      "{% set s.v = s.v + s.v %}{% endfor %}{{{ s.v|length }}}", "invalid operation", why="bound"),
+    X("limit_output_doubling", "{% set s = namespace(v='x') %}{% for i in range(40) %}"
+      "{% set s.v %}{{{ s.v }}}{{{ s.v }}}{% endset %}{% endfor %}{{{ s.v|length }}}",
+      "failed to write output", why="bound"),
+    # The display form of a value that shares one list 29 levels deep is 500 million items long.
+    X("limit_display_of_shared_nesting", "{% set s = namespace(v=1) %}{% for i in range(29) %}"
+      "{% set s.v = [s.v, s.v] %}{% endfor %}{{{ s.v|string|length }}}", "invalid operation",
+      why="bound"),
+    X("limit_tojson_of_shared_nesting", "{% set s = namespace(v=1) %}{% for i in range(29) %}"
+      "{% set s.v = [s.v, s.v] %}{% endfor %}{{{ s.v|tojson|length }}}", "invalid operation",
+      why="bound"),
     X("limit_macro_recursion", "{% macro f() %}{{{ f() }}}{% endmacro %}{{{ f() }}}",
       "invalid operation", why="bound"),
     X("limit_macro_recursion_args", "{% macro f(n) %}{{{ f(n + 1) }}}{% endmacro %}{{{ f(0) }}}",
