@@ -66,6 +66,11 @@ TEST(FormulaCrashSafety, ReadersSeeOnlyCompleteFormulasWhileTheWriterIsKilled) {
   std::string pattern = (fs::temp_directory_path() / "korvel-crash-XXXXXX").native();
   ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
   const fs::path dir = fs::canonical(pattern);
+  // Removed however the test ends; the writers killed mid-way leave their temporary files here.
+  struct RemoveTree {
+    fs::path path;
+    ~RemoveTree() { fs::remove_all(path); }
+  } cleanup{dir};
   const fs::path tpl = dir / "crash.formula.toml.j2";
   const fs::path out = dir / "crash.formula.toml";
   std::ofstream(tpl, std::ios::binary) << "begin {{{ gen }}}\n" << kFiller << "\nend {{{ gen }}}";
@@ -123,7 +128,6 @@ TEST(FormulaCrashSafety, ReadersSeeOnlyCompleteFormulasWhileTheWriterIsKilled) {
     last_seen = *after_kill;
   }
   EXPECT_EQ(torn, 0) << "reads that found an incomplete formula while the writer ran";
-  fs::remove_all(dir);
 }
 
 }  // namespace
