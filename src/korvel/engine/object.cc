@@ -13,6 +13,11 @@ Result<Value> Object::call(State& /*state*/, std::span<const Value> /*args*/,
 
 Value Object::get_attr(std::string_view /*name*/) const { return Value(); }
 
+Value Object::get_item(const Value& key) const {
+  if (auto k = key.as_str()) return get_attr(*k);
+  return Value();
+}
+
 std::optional<Result<Value>> Object::call_method(State& state, std::string_view name,
                                                  std::span<const Value> args,
                                                  const Kwargs& kwargs) {

@@ -33,6 +33,9 @@ class Object {
   // `obj.name`; undefined when absent.
   virtual Value get_attr(std::string_view name) const;
 
+  // `obj[key]`; undefined when absent. Default: get_attr for a string key, else undefined.
+  virtual Value get_item(const Value& key) const;
+
   // `obj.name(args...)`: nullopt when the object has no such method (the engine then calls the
   // unknown-method callback). Default: call the attribute when it is callable, else nullopt.
   virtual std::optional<Result<Value>> call_method(State& state, std::string_view name,

@@ -463,10 +463,7 @@ Value Value::get_item(const Value& key) const {
       if (i < 0 || i >= n) return Value();
       return from_string(chars[static_cast<std::size_t>(i)].str());
     }
-    case ValueKind::Object: {
-      if (auto k = key.as_str()) return as_object()->get_attr(*k);
-      return Value();
-    }
+    case ValueKind::Object: return as_object()->get_item(key);
     default: return Value();
   }
 }
@@ -626,11 +623,39 @@ void write_float_display(double d, std::string& out) {
     out += d < 0 ? "-inf" : "inf";
     return;
   }
-  char buf[400];
-  auto res = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::fixed);
-  std::string_view text(buf, static_cast<std::size_t>(res.ptr - buf));
-  out += text;
-  if (text.find('.') == std::string_view::npos) out += ".0";
+  // The shortest digits that read back as `d` (scientific form), laid out in plain notation: the
+  // fixed form of to_chars would print the exact binary expansion of large numbers instead.
+  char buf[64];
+  auto res = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::scientific);
+  const std::string_view sci(buf, static_cast<std::size_t>(res.ptr - buf));
+  const std::size_t e = sci.find('e');
+  std::string_view mantissa = sci.substr(0, e);
+  int exponent = 0;
+  std::from_chars(sci.data() + e + (sci[e + 1] == '+' ? 2 : 1), sci.data() + sci.size(), exponent);
+  if (!mantissa.empty() && mantissa[0] == '-') {
+    out += '-';
+    mantissa.remove_prefix(1);
+  }
+  std::string digits;
+  for (char c : mantissa) {
+    if (c != '.') digits += c;
+  }
+  // value = 0.digits * 10^(exponent + 1)
+  const long point = static_cast<long>(exponent) + 1;
+  const long n = static_cast<long>(digits.size());
+  if (point <= 0) {
+    out += "0.";
+    out.append(static_cast<std::size_t>(-point), '0');
+    out += digits;
+  } else if (point >= n) {
+    out += digits;
+    out.append(static_cast<std::size_t>(point - n), '0');
+    out += ".0";
+  } else {
+    out.append(digits, 0, static_cast<std::size_t>(point));
+    out += '.';
+    out.append(digits, static_cast<std::size_t>(point), std::string::npos);
+  }
 }
 
 void write_float_json(double d, std::string& out) {

@@ -107,6 +107,7 @@ class Value {
   static Value from_string(const char* s) { return from_string(std::string_view(s)); }
   static Value safe_string(std::string s);
   static Value safe_string(std::string_view s);
+  static Value safe_string(const char* s) { return safe_string(std::string_view(s)); }
   // A string with the given safe mark (for filters that keep the mark of their input).
   static Value string_with_mark(std::string s, bool safe);
   // A string that points at text owned by someone else (the template source, the JSON context);

@@ -125,11 +125,26 @@ Result<Value> float_op(BinaryOp op, double a, double b) {
       return Value::from_float(a / b);
     case BinaryOp::FloorDiv:
       if (b == 0) return fail(ErrorKind::InvalidOperation, "division by zero");
-      return Value::from_float(std::floor(a / b));
+    {
+      // Python's float floor division (divmod-based, so 1 // 0.1 is 9.0, not 10.0).
+      double mod = std::fmod(a, b);
+      double div = (a - mod) / b;
+      if (mod != 0 && ((b < 0) != (mod < 0))) div -= 1.0;
+      double floordiv;
+      if (div != 0) {
+        floordiv = std::floor(div);
+        if (div - floordiv > 0.5) floordiv += 1.0;
+      } else {
+        floordiv = std::copysign(0.0, a / b);
+      }
+      return Value::from_float(floordiv);
+    }
     case BinaryOp::Mod: {
       if (b == 0) return fail(ErrorKind::InvalidOperation, "modulo by zero");
       double r = std::fmod(a, b);
       if (r != 0 && ((r < 0) != (b < 0))) r += b;
+      // As in Python, a zero remainder takes the sign of the divisor.
+      if (r == 0) r = std::copysign(0.0, b);
       return Value::from_float(r);
     }
     case BinaryOp::Pow: return Value::from_float(std::pow(a, b));

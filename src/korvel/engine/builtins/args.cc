@@ -78,6 +78,12 @@ Result<std::string_view> str_arg(std::string_view name, std::string_view param, 
 
 std::string text_of(const Value& v) { return text_arg(v); }
 
+std::string_view text_view(const Value& v, std::string& storage) {
+  if (auto s = v.as_str()) return *s;
+  storage = v.to_display();
+  return storage;
+}
+
 Result<void> check_built_size(std::string_view name, std::size_t bytes) {
   if (bytes <= kMaxRepeatBytes) return {};
   return fail(ErrorKind::InvalidOperation, std::string(name) + "(): result too large");

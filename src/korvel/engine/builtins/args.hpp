@@ -73,5 +73,8 @@ Result<void> check_built_size(std::string_view name, std::size_t bytes);
 // The text a string filter works on: a string's text, or another value's display form
 // (Jinja2's soft_str; undefined gives the empty text).
 std::string text_of(const Value& v);
+// The same text without a copy for strings: the string's own text, or the display form written
+// into `storage` (which must outlive the view).
+std::string_view text_view(const Value& v, std::string& storage);
 
 }  // namespace korvel::engine::builtins::detail

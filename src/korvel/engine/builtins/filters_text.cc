@@ -32,7 +32,8 @@ FilterFn unary_text(const char* name, bool keep_mark) {
     auto b = bind<1>(name, args, kwargs, {"value"}, 1);
     if (!b) return std::unexpected(b.error());
     const Value& v = *(*b)[0];
-    return Value::string_with_mark(Fn(text_of(v)), keep_mark && v.is_safe());
+    std::string storage;
+    return Value::string_with_mark(Fn(text_view(v, storage)), keep_mark && v.is_safe());
   };
 }
 
@@ -42,7 +43,8 @@ Result<Value> do_escape(State&, Args args, const Kwargs& kwargs) {
   if (!b) return std::unexpected(b.error());
   const Value& v = *(*b)[0];
   if (v.is_safe()) return v;
-  return Value::safe_string(html_escaped(text_of(v)));
+  std::string storage;
+  return Value::safe_string(html_escaped(text_view(v, storage)));
 }
 
 // "%s, %s!"|format("Hello", "World") → "Hello, World!"; "%(a)d"|format(a=1) → "1".
@@ -109,7 +111,8 @@ Result<Value> do_indent(State&, Args args, const Kwargs& kwargs) {
 Result<Value> do_lines(State&, Args args, const Kwargs& kwargs) {
   auto b = bind<1>("lines", args, kwargs, {"value"}, 1);
   if (!b) return std::unexpected(b.error());
-  const std::string text = text_of(*(*b)[0]);
+  std::string storage;
+  const std::string_view text = text_view(*(*b)[0], storage);
   std::vector<Value> out;
   for (std::string_view line : py_splitlines(text)) out.push_back(Value::from_string(line));
   return Value::from_seq(std::move(out));
@@ -160,7 +163,8 @@ Result<Value> do_safe(State&, Args args, const Kwargs& kwargs) {
 Result<Value> do_split(State&, Args args, const Kwargs& kwargs) {
   auto b = bind<3>("split", args, kwargs, {"value", "sep", "maxsplit"}, 1);
   if (!b) return std::unexpected(b.error());
-  const std::string text = text_of(*(*b)[0]);
+  std::string storage;
+  const std::string_view text = text_view(*(*b)[0], storage);
   long long maxsplit = -1;
   if ((*b).given(2)) {
     auto n = count_arg("split", "maxsplit", *(*b)[2]);
@@ -196,7 +200,8 @@ Result<Value> do_trim(State&, Args args, const Kwargs& kwargs) {
   auto b = bind<2>("trim", args, kwargs, {"value", "chars"}, 1);
   if (!b) return std::unexpected(b.error());
   const Value& v = *(*b)[0];
-  const std::string text = text_of(v);
+  std::string storage;
+  const std::string_view text = text_view(v, storage);
   std::string_view out;
   if ((*b).given(1)) {
     auto chars = str_arg("trim", "chars", *(*b)[1]);
@@ -270,7 +275,8 @@ Result<Value> do_urlencode(State&, Args args, const Kwargs& kwargs) {
 Result<Value> do_wordcount(State&, Args args, const Kwargs& kwargs) {
   auto b = bind<1>("wordcount", args, kwargs, {"s"}, 1);
   if (!b) return std::unexpected(b.error());
-  return Value::from_int(static_cast<Int128>(count_words(text_of(*(*b)[0]))));
+  std::string storage;
+  return Value::from_int(static_cast<Int128>(count_words(text_view(*(*b)[0], storage))));
 }
 
 std::string capitalize_fn(std::string_view s) { return py_capitalize(s); }

@@ -44,8 +44,14 @@ bool is_string(const Value& v) { return v.is_string(); }
 bool is_mapping(const Value& v) { return v.is_map(); }
 // Jinja2 reads str(value): none and booleans are "None", "True", "False", neither all lower nor
 // all upper case, whatever their display form here.
-bool is_lower(const Value& v) { return !v.is_none() && !v.is_bool() && py_islower(text_of(v)); }
-bool is_upper(const Value& v) { return !v.is_none() && !v.is_bool() && py_isupper(text_of(v)); }
+bool is_lower(const Value& v) {
+  std::string storage;
+  return !v.is_none() && !v.is_bool() && py_islower(text_view(v, storage));
+}
+bool is_upper(const Value& v) {
+  std::string storage;
+  return !v.is_none() && !v.is_bool() && py_isupper(text_view(v, storage));
+}
 bool is_iterable(const Value& v) {
   switch (v.kind()) {
     case ValueKind::Undefined:
