@@ -166,6 +166,7 @@ def time_jinja2(entry: dict, seconds: float) -> dict:
     compiled = jinja2.Environment(**settings).from_string(source)
     output = compiled.render(context)
     return {
+        "output": output,
         "fresh_ns": best_ns_per_call(fresh, seconds),
         "warm_ns": best_ns_per_call(lambda: compiled.render(context), seconds),
         "output_bytes": len(output.encode()),
@@ -176,6 +177,7 @@ def time_korvel(driver: Path, entry: dict, workdir: Path, seconds: float) -> dic
     """One case at a time, right before Jinja2 times the same case, so that both see the same
     load on the machine."""
     path = workdir / "manifest.json"
+    entry = dict(entry, output_path=str(workdir / (entry["name"] + ".korvel.out")))
     path.write_text(json.dumps([entry]))
     proc = subprocess.run([str(driver), str(path), str(seconds)], capture_output=True, text=True)
     if proc.returncode != 0:
@@ -185,6 +187,23 @@ def time_korvel(driver: Path, entry: dict, workdir: Path, seconds: float) -> dic
 
 
 # --- Report ---------------------------------------------------------------------------------------
+
+def compare_outputs(entry: dict, workdir: Path, jinja2_output: str) -> str:
+    """Whether both engines did the same work: the same text, or for JSON the same data."""
+    ours = (workdir / (entry["name"] + ".korvel.out")).read_text(errors="replace")
+    if ours == jinja2_output:
+        return "identical to Jinja2's"
+    if entry["escape"] == "json":
+        try:
+            if json.loads(ours) == json.loads(jinja2_output):
+                return "the same JSON data as Jinja2's"
+        except ValueError:
+            pass
+    if entry["escape"] == "html" and (ours.replace("&quot;", "&#34;").replace("&#x27;", "&#39;")
+                                      == jinja2_output):
+        return "Jinja2's but for the entities (the renderer writes &quot; &#x27;, Jinja2 &#34; &#39;)"
+    return f"DIFFERS from Jinja2's ({len(ours)} vs {len(jinja2_output)} characters)"
+
 
 def fmt_time(ns: float) -> str:
     if ns >= 1e6:
@@ -233,10 +252,7 @@ def main() -> int:
         print(f"{name:<12} {ours['output_bytes'] / 1024:>7.1f} {fmt_time(ns):>9} "
               f"{fmt_time(theirs['fresh_ns']):>12} {fresh_ratio:>6.1f}x "
               f"{fmt_time(theirs['warm_ns']):>11} {warm_ratio:>5.1f}x {gbs:>11.3f} {warm_text}")
-        size_gap = abs(ours["output_bytes"] - theirs["output_bytes"])
-        if size_gap > max(64, theirs["output_bytes"] // 20):
-            print(f"{'':<12} note: output sizes differ (korvel {ours['output_bytes']} B, "
-                  f"Jinja2 {theirs['output_bytes']} B)")
+        print(f"{'':<12} output: {compare_outputs(entry, args.workdir, theirs['output'])}")
         if fresh_ratio < TARGET_FRESH:
             shortfalls.append(f"{name}: {fresh_ratio:.1f}x vs fresh Jinja2 "
                               f"(target {TARGET_FRESH:.0f}x)")

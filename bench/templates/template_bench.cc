@@ -4,7 +4,8 @@
 //
 //   template_bench MANIFEST.json [SECONDS]
 // MANIFEST.json is an array of {"name", "template" (path), "template_name", "context" (path),
-// "mode" ("legacy-json" | "standard" | "toml")}. Writes one JSON object per line:
+// "mode" ("legacy-json" | "standard" | "toml"), optional "output_path" (where the rendered text is
+// written once, so that the caller can compare it with Jinja2's)}. Writes one JSON object per line:
 // {"name", "ns_per_call", "render_ns_per_call", "output_bytes"} or
 // {"name", "error"}. render_ns_per_call renders a template compiled once, in an environment set up
 // as the renderer sets up its own; it shows how the time splits between compiling and rendering.
@@ -70,10 +71,11 @@ void emit_error(const std::string& name, std::string message) {
   emit(std::move(fields));
 }
 
-// One call as formula rendering makes it. Returns the output size, or nullopt with `error` set.
+// One call as formula rendering makes it. Returns the output size, or nullopt with `error` set;
+// the text goes to `keep` when given.
 std::optional<std::size_t> render_once(korvel::EscapeMode mode, std::string_view name,
                                        std::string_view source, const korvel::json::Object& context,
-                                       std::string& error) {
+                                       std::string& error, std::string* keep = nullptr) {
   auto renderer = korvel::Renderer::with_delimiters_and_escape_mode("{{{", "}}}", mode);
   if (!renderer) {
     error = std::string(renderer.error().message());
@@ -84,6 +86,7 @@ std::optional<std::size_t> render_once(korvel::EscapeMode mode, std::string_view
     error = std::string(text.error().message());
     return std::nullopt;
   }
+  if (keep) *keep = *text;
   return text->size();
 }
 
@@ -128,8 +131,17 @@ void run_case(const korvel::json::Object& entry, double seconds_per_batch) {
   const std::string template_name = text_of("template_name");
 
   std::string error;
-  auto size = render_once(*mode, template_name, *source, context->as_object(), error);
+  std::string first_output;
+  auto size =
+      render_once(*mode, template_name, *source, context->as_object(), error, &first_output);
   if (!size) return emit_error(name, error);
+  if (auto path = text_of("output_path"); !path.empty()) {
+    std::unique_ptr<std::FILE, FileCloser> out(std::fopen(path.c_str(), "wb"));
+    if (!out || std::fwrite(first_output.data(), 1, first_output.size(), out.get()) !=
+                    first_output.size()) {
+      return emit_error(name, "cannot write " + path);
+    }
+  }
 
   const auto& variables = context->as_object();
   double per_call = best_ns_per_call(
