@@ -199,9 +199,13 @@ def compare_outputs(entry: dict, workdir: Path, jinja2_output: str) -> str:
                 return "the same JSON data as Jinja2's"
         except ValueError:
             pass
-    if entry["escape"] == "html" and (ours.replace("&quot;", "&#34;").replace("&#x27;", "&#39;")
-                                      == jinja2_output):
-        return "Jinja2's but for the entities (the renderer writes &quot; &#x27;, Jinja2 &#34; &#39;)"
+    if entry["escape"] == "html":
+        spelled = {"&quot;": "&#34;", "&#x27;": "&#39;", "&#xa;": "\n", "&#x9;": "\t", "&#xd;": "\r"}
+        for renderer_form, jinja2_form in spelled.items():
+            ours = ours.replace(renderer_form, jinja2_form)
+        if ours == jinja2_output:
+            return ("Jinja2's but for the references (the renderer writes &quot; &#x27; and "
+                    "references for tab and line breaks)")
     return f"DIFFERS from Jinja2's ({len(ours)} vs {len(jinja2_output)} characters)"
 
 
