@@ -406,6 +406,13 @@ TEST(EngineBuiltinsTest, OverflowAndSizeBounds) {
       {"{{ range(100000)|join('x' * 1000) }}", K::InvalidOperation},
       {"{{ ('%99999999s' * 2)|format(1, 2) }}", K::InvalidOperation},
       {"{{ range(100000)|tojson(1000) }}", K::InvalidOperation},
+      // A value that shares itself 40 levels deep stands for 2**40 items: refused, not walked.
+      {"{% set s = namespace(v=[1]) %}{% for i in range(40) %}{% set s.v = [s.v, s.v] %}"
+       "{% endfor %}{{ s.v|pprint }}",
+       K::InvalidOperation},
+      {"{% set s = namespace(v=[1]) %}{% for i in range(40) %}{% set s.v = [s.v, s.v] %}"
+       "{% endfor %}{{ s.v|tojson }}",
+       K::InvalidOperation},
   };
   const Environment env;
   for (const ErrorCase& c : kCases) {

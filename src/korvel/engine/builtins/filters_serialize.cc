@@ -252,17 +252,18 @@ MapEntries sorted_entries(const Value& map) {
   return entries;
 }
 
-// The one-line form: strings quoted, maps with sorted keys.
-void one_line(const Value& v, std::string& out, int depth) {
+// The one-line form (strings quoted, maps with sorted keys) appended to `out`; false as soon as
+// `out` passes `budget` bytes, so a value that shares itself many levels deep is never walked
+// in full.
+bool one_line(const Value& v, std::string& out, int depth, std::size_t budget) {
+  if (out.size() > budget) return false;
   if (depth > kMaxDepth) {
     out += "...";
-    return;
-  }
-  if (v.is_seq()) {
+  } else if (v.is_seq()) {
     out += '[';
     for (std::size_t i = 0; i < v.seq_len(); ++i) {
       if (i > 0) out += ", ";
-      one_line(v.seq_at(i), out, depth + 1);
+      if (!one_line(v.seq_at(i), out, depth + 1, budget)) return false;
     }
     out += ']';
   } else if (v.is_map()) {
@@ -270,54 +271,66 @@ void one_line(const Value& v, std::string& out, int depth) {
     const MapEntries entries = sorted_entries(v);
     for (std::size_t i = 0; i < entries.size(); ++i) {
       if (i > 0) out += ", ";
-      one_line(entries[i].first, out, depth + 1);
+      if (!one_line(entries[i].first, out, depth + 1, budget)) return false;
       out += ": ";
-      one_line(entries[i].second, out, depth + 1);
+      if (!one_line(entries[i].second, out, depth + 1, budget)) return false;
     }
     out += '}';
   } else {
     out += repr_of(v);
   }
+  return out.size() <= budget;
 }
 
-// Python's PrettyPrinter._format with width 80 and one space per level.
-void pretty(const Value& v, std::string& out, std::size_t indent, std::size_t allowance,
+// Python's PrettyPrinter._format with width 80 and one space per level; false when the text
+// passes the bound on built strings.
+bool pretty(const Value& v, std::string& out, std::size_t indent, std::size_t allowance,
             int depth) {
-  std::string rep;
-  one_line(v, rep, depth);
-  const std::size_t width = 80;
+  constexpr std::size_t kWidth = 80;
+  if (out.size() > kMaxRepeatBytes) return false;
   const std::size_t used = indent + allowance;
-  const bool fits = used < width && char_count(rep) <= width - used;
-  if (fits || depth > kMaxDepth || !(v.is_seq() || v.is_map()) ||
-      (v.is_seq() && v.seq_len() == 0) || (v.is_map() && v.map_len() == 0)) {
+  const std::size_t room = used < kWidth ? kWidth - used : 0;
+  // Only whether the one-line form fits in `room` characters matters here: stop just past it.
+  std::string rep;
+  const bool short_enough = one_line(v, rep, depth, 4 * room + 4);
+  const bool fits = short_enough && char_count(rep) <= room;
+  const bool breakable =
+      depth <= kMaxDepth && ((v.is_seq() && v.seq_len() > 0) || (v.is_map() && v.map_len() > 0));
+  if (fits || !breakable) {
+    if (!short_enough) {
+      rep.clear();
+      if (!one_line(v, rep, depth, kMaxRepeatBytes)) return false;
+    }
     out += rep;
-    return;
+    return out.size() <= kMaxRepeatBytes;
   }
+  const std::size_t inner = indent + 1;
   if (v.is_seq()) {
     out += '[';
-    const std::size_t inner = indent + 1;
     for (std::size_t i = 0; i < v.seq_len(); ++i) {
       const bool last = i + 1 == v.seq_len();
       if (i > 0) out += ",\n" + std::string(inner, ' ');
-      pretty(v.seq_at(i), out, inner, last ? allowance + 1 : 1, depth + 1);
+      if (!pretty(v.seq_at(i), out, inner, last ? allowance + 1 : 1, depth + 1)) return false;
     }
     out += ']';
-    return;
+    return true;
   }
   out += '{';
-  const std::size_t inner = indent + 1;
   const MapEntries entries = sorted_entries(v);
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const bool last = i + 1 == entries.size();
     std::string key;
-    one_line(entries[i].first, key, depth + 1);
+    if (!one_line(entries[i].first, key, depth + 1, kMaxRepeatBytes)) return false;
     out += key;
     out += ": ";
-    pretty(entries[i].second, out, inner + char_count(key) + 2, last ? allowance + 1 : 1,
-           depth + 1);
+    if (!pretty(entries[i].second, out, inner + char_count(key) + 2, last ? allowance + 1 : 1,
+                depth + 1)) {
+      return false;
+    }
     if (!last) out += ",\n" + std::string(inner, ' ');
   }
   out += '}';
+  return true;
 }
 
 // {"b": 1, "a": "x"}|pprint → {"a": "x", "b": 1}.
@@ -325,7 +338,9 @@ Result<Value> do_pprint(State&, Args args, const Kwargs& kwargs) {
   auto b = bind<1>("pprint", args, kwargs, {"value"}, 1);
   if (!b) return std::unexpected(b.error());
   std::string out;
-  pretty(*(*b)[0], out, 0, 0, 0);
+  if (!pretty(*(*b)[0], out, 0, 0, 0)) {
+    return fail(ErrorKind::InvalidOperation, "pprint(): result too large");
+  }
   return Value::from_string(std::move(out));
 }
 
