@@ -20,11 +20,12 @@ class Arena {
   Arena(const Arena&) = delete;
   Arena& operator=(const Arena&) = delete;
 
+  // `align` is a power of two.
   void* allocate(std::size_t size, std::size_t align) {
-    std::size_t pad = (align - reinterpret_cast<std::uintptr_t>(cur_) % align) % align;
+    std::size_t pad = (0 - reinterpret_cast<std::uintptr_t>(cur_)) & (align - 1);
     if (cur_ == nullptr || pad + size > left_) {
       grow(size + align);
-      pad = (align - reinterpret_cast<std::uintptr_t>(cur_) % align) % align;
+      pad = (0 - reinterpret_cast<std::uintptr_t>(cur_)) & (align - 1);
     }
     std::byte* p = cur_ + pad;
     cur_ = p + size;

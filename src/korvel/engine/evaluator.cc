@@ -9,6 +9,7 @@
 #include "korvel/engine/object.hpp"
 #include "korvel/engine/output.hpp"
 #include "korvel/engine/try.hpp"
+#include "korvel/engine/value_heap.hpp"
 #include "korvel/engine/value_ops.hpp"
 
 namespace korvel::engine::detail {
@@ -208,13 +209,8 @@ std::unexpected<Error> Evaluator::located(Error e, std::uint32_t line) const {
   return std::unexpected(std::move(e));
 }
 
-Result<void> Evaluator::check_stack() const {
-  const auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
-  const std::uintptr_t used = stack_base_ > here ? stack_base_ - here : here - stack_base_;
-  if (used > kMaxStackBytes) {
-    return fail(ErrorKind::InvalidOperation, "template nesting too deep");
-  }
-  return {};
+Result<void> Evaluator::stack_exhausted() const {
+  return fail(ErrorKind::InvalidOperation, "template nesting too deep");
 }
 
 Result<void> Evaluator::render(Body body, std::string& out) {
@@ -645,7 +641,7 @@ Value Evaluator::lookup(std::string_view name) {
   for (const Frame* f = frame_; f; f = f->parent()) {
     if (const Value* v = f->find(name)) return *v;
   }
-  if (auto it = context_.find(name); it != context_.end()) return Value::from_json(it->second);
+  if (const json::Value* v = find_json_member(context_, name)) return Value::from_json(*v);
   if (const FunctionFn* fn = find_function(data_, name)) {
     return make_function_value(std::string(name), *fn);
   }
@@ -703,8 +699,8 @@ Result<Value> Evaluator::eval_call(const CallExpr* e) {
         return state_.call(fn, args.span(), kwargs);
       }
     }
-    if (auto it = context_.find(name); it != context_.end()) {
-      Value fn = Value::from_json(it->second);
+    if (const json::Value* v = find_json_member(context_, name)) {
+      Value fn = Value::from_json(*v);
       KV_CHECK(eval_args(e->call, args, kwargs));
       return state_.call(fn, args.span(), kwargs);
     }
@@ -932,9 +928,7 @@ Result<Value> Evaluator::eval_inner(const Expr* e) {
       for (const Frame* f = frame_; f; f = f->parent()) {
         if (const Value* v = f->find(name)) return *v;
       }
-      if (auto it = context_.find(name); it != context_.end()) {
-        return Value::from_json(it->second);
-      }
+      if (const json::Value* v = find_json_member(context_, name)) return Value::from_json(*v);
       return lookup(name);
     }
     default: break;

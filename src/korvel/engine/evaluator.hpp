@@ -12,6 +12,7 @@
 #include "korvel/engine/ast.hpp"
 #include "korvel/engine/environment.hpp"
 #include "korvel/engine/environment_data.hpp"
+#include "korvel/engine/limits.hpp"
 #include "korvel/engine/state.hpp"
 #include "korvel/engine/value.hpp"
 
@@ -118,7 +119,14 @@ class Evaluator {
   // assignment
   Result<void> assign(const Target* t, Value v, Frame& frame);
   Value make_macro(const MacroDef& def);
-  Result<void> check_stack() const;
+  // Fails once rendering has used kMaxStackBytes of native stack.
+  Result<void> check_stack() const {
+    const auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+    const std::uintptr_t used = stack_base_ > here ? stack_base_ - here : here - stack_base_;
+    if (used > kMaxStackBytes) [[unlikely]] return stack_exhausted();
+    return {};
+  }
+  [[gnu::noinline]] Result<void> stack_exhausted() const;
   std::unexpected<Error> located(Error e, std::uint32_t line) const;
 
   const Environment& env_;

@@ -212,7 +212,7 @@ Result<Token> Lexer::lex_root() {
     }
     advance_to(p);
     const std::uint32_t tag_line = line_;
-    advance_to(marker_end + (sign ? 1 : 0));
+    pos_ = marker_end + (sign ? 1 : 0);  // markers hold no line break
     if (which == kComment) {
       std::size_t j = src_.find(comment_end_, pos_);
       if (comment_end_.empty() || j == std::string_view::npos) {
@@ -239,18 +239,22 @@ Result<Token> Lexer::lex_root() {
 
 Result<Token> Lexer::lex_tag() {
   const std::size_t n = src_.size();
-  advance_to(skip_ws(pos_));
+  while (pos_ < n && is_space(src_[pos_])) {
+    if (src_[pos_] == '\n') ++line_;
+    ++pos_;
+  }
   if (pos_ >= n) {
     return error(mode_ == Mode::Block ? "unexpected end of template, expected end of block tag"
                                       : "unexpected end of template, expected end of variable",
                  line_);
   }
   const std::string_view rest = src_.substr(pos_);
-  if (balance_.empty()) {
-    const std::string_view end = mode_ == Mode::Block ? block_end_ : var_end_;
+  const std::string_view end = mode_ == Mode::Block ? block_end_ : var_end_;
+  if (balance_.empty() && !end.empty() &&
+      (rest[0] == end[0] || rest[0] == '-' || rest[0] == '+')) {
     char sign = 0;
     bool found = false;
-    if (!end.empty()) {
+    {
       if (rest.size() > end.size() && (rest[0] == '-' || (rest[0] == '+' && mode_ == Mode::Block)) &&
           rest.substr(1).starts_with(end)) {
         sign = rest[0];
@@ -343,7 +347,7 @@ Result<Token> Lexer::lex_tag() {
     }
     t.type = is_float ? Tok::Float : Tok::Integer;
     t.text = src_.substr(pos_, end - pos_);
-    advance_to(end);
+    pos_ = end;  // a number holds no line break
     return t;
   }
   if (is_name_start(c)) {
@@ -351,7 +355,7 @@ Result<Token> Lexer::lex_tag() {
     while (j < n && is_name_char(src_[j])) ++j;
     t.type = Tok::Name;
     t.text = src_.substr(pos_, j - pos_);
-    advance_to(j);
+    pos_ = j;  // a name holds no line break
     return t;
   }
   if (c == '\'' || c == '"') {

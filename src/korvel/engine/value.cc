@@ -276,22 +276,8 @@ Int128 Value::as_int() const noexcept {
   return i;
 }
 
-std::string_view Value::str() const noexcept {
-  switch (rep_) {
-    case Rep::Small: return std::string_view(u_.small, small_len_);
-    case Rep::Borrowed: return std::string_view(u_.view.data, u_.view.size);
-    case Rep::Heap:
-      if (kind_ == ValueKind::String || kind_ == ValueKind::Bytes) {
-        return static_cast<const detail::HeapString*>(u_.heap)->text;
-      }
-      return {};
-    default: return {};
-  }
-}
-
-std::optional<std::string_view> Value::as_str() const noexcept {
-  if (kind_ != ValueKind::String) return std::nullopt;
-  return str();
+std::string_view Value::heap_text() const noexcept {
+  return static_cast<const detail::HeapString*>(u_.heap)->text;
 }
 
 std::optional<std::string_view> Value::as_bytes() const noexcept {
@@ -330,6 +316,25 @@ std::optional<double> Value::to_float() const noexcept {
     default: return std::nullopt;
   }
 }
+
+namespace {
+const json::Value* json_find(const json::Object& o, std::string_view key) noexcept {
+  return detail::find_json_member(o, key);
+}
+}  // namespace
+
+namespace detail {
+const json::Value* find_json_member(const json::Object& o, std::string_view key) noexcept {
+  if (o.size() <= 8) {
+    for (const auto& [k, v] : o) {
+      if (k.size() == key.size() && std::memcmp(k.data(), key.data(), key.size()) == 0) return &v;
+    }
+    return nullptr;
+  }
+  auto it = o.find(key);
+  return it == o.end() ? nullptr : &it->second;
+}
+}  // namespace detail
 
 namespace {
 std::size_t count_chars(std::string_view s) noexcept {
@@ -439,8 +444,8 @@ Value Value::get_item(const Value& key) const {
       if (rep_ == Rep::JsonObject) {
         auto k = key.as_str();
         if (!k) return Value();
-        auto it = u_.jobj->find(*k);
-        return it == u_.jobj->end() ? Value() : from_json(it->second);
+        const json::Value* found = json_find(*u_.jobj, *k);
+        return found ? from_json(*found) : Value();
       }
       const auto* m = static_cast<const detail::HeapMap*>(u_.heap);
       auto at = m->find(key);
@@ -471,8 +476,8 @@ Value Value::get_item(const Value& key) const {
 Value Value::get_attr(std::string_view name) const {
   if (kind_ == ValueKind::Map) {
     if (rep_ == Rep::JsonObject) {
-      auto it = u_.jobj->find(name);
-      return it == u_.jobj->end() ? Value() : from_json(it->second);
+      const json::Value* found = json_find(*u_.jobj, name);
+      return found ? from_json(*found) : Value();
     }
     const auto* m = static_cast<const detail::HeapMap*>(u_.heap);
     auto at = m->find_str(name);

@@ -147,11 +147,22 @@ class Value {
   Int128 as_int() const noexcept;
   double as_float() const noexcept { return u_.f; }
   // Text of a string value; nullopt for every other kind. The view lives as long as this value.
-  std::optional<std::string_view> as_str() const noexcept;
+  std::optional<std::string_view> as_str() const noexcept {
+    if (kind_ != ValueKind::String) return std::nullopt;
+    return str();
+  }
   // Bytes of a byte string; nullopt for every other kind.
   std::optional<std::string_view> as_bytes() const noexcept;
-  // Text of a string value, or the empty view. Unchecked convenience for the hot path.
-  std::string_view str() const noexcept;
+  // Text of a string value (or byte string), or the empty view. Unchecked convenience.
+  std::string_view str() const noexcept {
+    switch (rep_) {
+      case Rep::Small: return std::string_view(u_.small, small_len_);
+      case Rep::Borrowed: return std::string_view(u_.view.data, u_.view.size);
+      case Rep::Heap:
+        return kind_ == ValueKind::String || kind_ == ValueKind::Bytes ? heap_text() : std::string_view();
+      default: return {};
+    }
+  }
   Object* as_object() const noexcept;
   std::shared_ptr<Object> object_ptr() const;
 
@@ -199,6 +210,7 @@ class Value {
     if (rep_ == Rep::Heap) release_heap();
   }
   void release_heap() noexcept;
+  std::string_view heap_text() const noexcept;
   friend struct ValueAccess;
 
   ValueKind kind_ = ValueKind::Undefined;

@@ -47,6 +47,10 @@ struct HeapObject final : HeapCell {
   std::shared_ptr<Object> object;
 };
 
+// Entry of a JSON object by key, or nullptr. Small objects are scanned (sizes compared first),
+// which is cheaper than the tree's string comparisons.
+const json::Value* find_json_member(const json::Object& o, std::string_view key) noexcept;
+
 // Deepest nesting of sequences and maps that display, JSON text, equality and ordering walk;
 // deeper values are cut short instead of exhausting the stack.
 inline constexpr int kMaxValueDepth = 200;

@@ -26,9 +26,21 @@ std::unexpected<Error> overflow(std::string_view name) {
 
 bool ascii_digit(char c) { return c >= '0' && c <= '9'; }
 
+bool is_ascii(std::string_view s) {
+  for (unsigned char c : s) {
+    if (c >= 0x80) return false;
+  }
+  return true;
+}
+
 // Python's float(text): optional white space, a sign, digits with single underscores between
 // them, an optional fraction and exponent, or inf / infinity / nan in any letter case.
 std::optional<double> parse_py_float(std::string_view text) {
+  std::string ascii;
+  if (!is_ascii(text)) {
+    ascii = ascii_number_text(text);
+    text = ascii;
+  }
   std::string_view s = py_strip(text);
   std::string clean;
   std::size_t i = 0;
@@ -80,6 +92,11 @@ enum class ParseInt { Ok, Invalid, Overflow };
 ParseInt parse_py_int(std::string_view text, Int128 base_arg, Int128& out) {
   if (base_arg != 0 && (base_arg < 2 || base_arg > 36)) return ParseInt::Invalid;
   int base = static_cast<int>(base_arg);
+  std::string ascii;
+  if (!is_ascii(text)) {
+    ascii = ascii_number_text(text);
+    text = ascii;
+  }
   std::string_view s = py_strip(text);
   bool negative = false;
   if (!s.empty() && (s[0] == '+' || s[0] == '-')) {

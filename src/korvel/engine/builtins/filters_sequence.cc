@@ -41,8 +41,16 @@ class GroupTuple final : public Object {
   GroupTuple(Value grouper, Value list) : grouper_(std::move(grouper)), list_(std::move(list)) {}
   std::string_view type_name() const override { return "group"; }
   Value get_attr(std::string_view name) const override {
-    if (name == "grouper" || name == "0") return grouper_;
-    if (name == "list" || name == "1") return list_;
+    if (name == "grouper") return grouper_;
+    if (name == "list") return list_;
+    return Value();
+  }
+  // group[0] is the grouper, group[1] (or group[-1]) the list, as in a tuple.
+  Value get_item(const Value& key) const override {
+    if (!key.is_int()) return Object::get_item(key);
+    const Int128 i = key.as_int();
+    if (i == 0 || i == -2) return grouper_;
+    if (i == 1 || i == -1) return list_;
     return Value();
   }
   std::optional<std::vector<Value>> iterate() const override {

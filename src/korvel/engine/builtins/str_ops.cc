@@ -439,6 +439,32 @@ std::string reverse_chars(std::string_view s) {
   return out;
 }
 
+std::string ascii_number_text(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size();) {
+    const Utf8Char c = decode_at(s, i);
+    i += c.size;
+    if (c.cp < 0x80 && c.size == 1) {
+      out += static_cast<char>(c.cp);
+      continue;
+    }
+    if (py_isspace(c.cp)) {
+      out += ' ';
+      continue;
+    }
+    const DecimalRun* end = kDecimal + kDecimal_size;
+    const DecimalRun* r = std::lower_bound(
+        kDecimal, end, c.cp, [](const DecimalRun& run, char32_t cp) { return run.hi < cp; });
+    if (r != end && r->lo <= c.cp) {
+      out += static_cast<char>('0' + r->first_value + static_cast<int>(c.cp - r->lo));
+    } else {
+      out += '?';
+    }
+  }
+  return out;
+}
+
 std::size_t count_words(std::string_view s) noexcept {
   std::size_t n = 0;
   bool in_word = false;

@@ -55,6 +55,11 @@ std::optional<std::string> py_replace(std::string_view s, std::string_view old,
                                       std::string_view repl, long long count, std::size_t limit);
 // The characters in reverse order.
 std::string reverse_chars(std::string_view s);
+// Text as Python's int() and float() read it: every Unicode decimal digit becomes its ASCII
+// digit and every Unicode white space a space; other non-ASCII characters become "?", which no
+// number contains.
+std::string ascii_number_text(std::string_view s);
+
 // Number of `\w+` runs.
 std::size_t count_words(std::string_view s) noexcept;
 

@@ -27,6 +27,13 @@ struct CodeRange {
   char32_t hi;
 };
 
+// Decimal digits lo..hi with the values first_value, first_value + 1, ...
+struct DecimalRun {
+  char32_t lo;
+  char32_t hi;
+  int first_value;
+};
+
 extern const CaseRun kUpper_runs[];
 extern const std::size_t kUpper_runs_size;
 extern const CaseSpecial kUpper_special[];
@@ -56,5 +63,8 @@ extern const CodeRange kCased[];
 extern const std::size_t kCased_size;
 extern const CodeRange kCaseIgnorable[];
 extern const std::size_t kCaseIgnorable_size;
+// Every decimal digit (general category Nd), as int() and float() read them.
+extern const DecimalRun kDecimal[];
+extern const std::size_t kDecimal_size;
 
 }  // namespace korvel::engine::builtins::detail

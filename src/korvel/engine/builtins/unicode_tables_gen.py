@@ -1,6 +1,7 @@
 """Writes unicode_tables.cc: the character data behind the engine's Python-like text filters
-(upper, lower, capitalize, title, trim, wordcount, the lower/upper tests), read from the running
-Python's str methods so the filters agree with the reference engine character for character.
+(upper, lower, capitalize, title, trim, wordcount, the lower/upper tests, the digits that int and
+float accept), read from the running Python's str methods so the filters agree with the reference
+engine character for character.
 Run: python3 unicode_tables_gen.py > unicode_tables.cc"""
 import sys
 import unicodedata
@@ -69,6 +70,28 @@ def cased(cp):
     return final_after_cased(c) and not final_before(c)
 
 
+def decimal_runs():
+    """Runs of consecutive decimal digits: (first code point, last code point, value of first)."""
+    runs = []
+    for cp in CPS:
+        d = unicodedata.decimal(chr(cp), None)
+        if d is None:
+            continue
+        if runs and runs[-1][1] == cp - 1 and runs[-1][2] + (cp - runs[-1][0]) == d:
+            runs[-1][1] = cp
+        else:
+            runs.append([cp, cp, d])
+    return runs
+
+
+def emit_decimals(name, runs):
+    print(f"const DecimalRun {name}[] = {{")
+    for lo, hi, d in runs:
+        print(f"    {{0x{lo:X}, 0x{hi:X}, {d}}},")
+    print("};")
+    print(f"const std::size_t {name}_size = {len(runs)};")
+
+
 def emit_ranges(name, rs):
     print(f"const CodeRange {name}[] = {{")
     for lo, hi in rs:
@@ -114,5 +137,6 @@ emit_ranges("kUpperChar", ranges(lambda cp: chr(cp).isupper()))
 emit_ranges("kTitleChar", ranges(lambda cp: unicodedata.category(chr(cp)) == "Lt"))
 emit_ranges("kCased", ranges(cased))
 emit_ranges("kCaseIgnorable", ranges(ignorable))
+emit_decimals("kDecimal", decimal_runs())
 print()
 print("}  // namespace korvel::engine::builtins::detail")
