@@ -6,7 +6,8 @@ from . import J
 ITERABLES = [("list", "[1, 2, 3]"), ("string", "'abc'"), ("map", "{'x': 1, 'y': 2, 'z': 3}"),
              ("empty", "[]"), ("range", "range(4)"), ("context", "nums"), ("one", "[7]")]
 ATTRIBUTES = ["index", "index0", "revindex", "revindex0", "first", "last", "length", "previtem",
-              "nextitem", "depth", "depth0", "cycle('a', 'b', 'c')", "changed(i)", "changed(loop.index is odd)"]
+              "nextitem", "depth", "depth0", "cycle('a', 'b', 'c')", "changed(i)",
+              "changed(loop.index is odd)"]
 
 
 def _cases():
