@@ -132,6 +132,41 @@ def generate(workdir: Path) -> list[dict]:
     ]
 
 
+# One construct each, repeated 10,000 times in a loop: where the engine spends its time
+# relative to Jinja2 (the empty loop is the baseline both sides pay).
+MICRO = {
+    "empty_loop": "",
+    "print_int": "{{{ i }}}",
+    "print_attr": "{{{ user.name }}}",
+    "print_item": "{{{ items[1] }}}",
+    "text": "static text ",
+    "filter_upper": "{{{ user.name|upper }}}",
+    "filter_join": "{{{ items|join(',') }}}",
+    "arith": "{{{ i * 2 + 1 }}}",
+    "if_compare": "{% if i > 5000 %}x{% endif %}",
+    "test_call": "{% if i is divisibleby 3 %}x{% endif %}",
+    "set": "{% set x = i + 1 %}",
+    "ns_set": "{% set ns.t = ns.t + 1 %}",
+    "macro_call": "{{{ m(i) }}}",
+    "loop_attrs": "{{{ loop.index }}}{% if loop.last %}.{% endif %}",
+    "concat": "{{{ 'a' ~ i }}}",
+}
+
+
+def generate_micro(workdir: Path) -> list[dict]:
+    workdir.mkdir(parents=True, exist_ok=True)
+    context = workdir / "micro.json"
+    context.write_text(json.dumps({"user": {"name": "ada", "age": 36}, "items": [1, 2, 3]}))
+    manifest = []
+    for name, body in MICRO.items():
+        path = workdir / f"micro_{name}.txt.j2"
+        path.write_text("{% set ns = namespace(t=0) %}{% macro m(v) %}<{{{ v }}}>{% endmacro %}"
+                        "{% for i in range(10000) %}" + body + "{% endfor %}")
+        manifest.append({"name": f"micro_{name}", "template": str(path), "context": str(context),
+                         "mode": "standard", "escape": "none", "template_name": path.name})
+    return manifest
+
+
 # --- Timing ---------------------------------------------------------------------------------------
 
 def best_ns_per_call(fn, seconds: float) -> float:
@@ -223,14 +258,16 @@ def main() -> int:
     parser.add_argument("--seconds", type=float, default=0.2, help="time per batch")
     parser.add_argument("--workdir", type=Path, default=HERE.parents[1] / "build" / "bench-data")
     parser.add_argument("--only", default="", help="comma-separated case names")
+    parser.add_argument("--micro", action="store_true",
+                        help="time single constructs in a 10,000-item loop instead")
     args = parser.parse_args()
 
-    manifest = generate(args.workdir)
+    manifest = generate_micro(args.workdir) if args.micro else generate(args.workdir)
     if args.only:
         wanted = set(args.only.split(","))
         manifest = [m for m in manifest if m["name"] in wanted]
 
-    header = (f"{'case':<12} {'out KB':>7} {'korvel':>9} {'jinja2 fresh':>12} {'ratio':>7} "
+    header = (f"{'case':<18} {'out KB':>7} {'korvel':>9} {'jinja2 fresh':>12} {'ratio':>7} "
               f"{'jinja2 warm':>11} {'ratio':>6} {'korvel GB/s':>11} {'korvel warm':>11} "
               f"{'ratio':>6}")
     print(f"Template benchmark: korvel compile+render per call vs Jinja2 {jinja2.__version__} "
@@ -243,7 +280,7 @@ def main() -> int:
         ours = time_korvel(args.driver, entry, args.workdir, args.seconds)
         theirs = time_jinja2(entry, args.seconds)
         if "error" in ours:
-            print(f"{name:<12} korvel failed: {ours['error']}")
+            print(f"{name:<18} korvel failed: {ours['error']}")
             shortfalls.append(f"{name}: korvel failed")
             continue
         ns = ours["ns_per_call"]
@@ -253,10 +290,10 @@ def main() -> int:
         warm = ours.get("render_ns_per_call")
         warm_text = (f"{fmt_time(warm):>11} {theirs['warm_ns'] / warm:>5.1f}x" if warm
                      else f"{'-':>11} {'-':>6}")
-        print(f"{name:<12} {ours['output_bytes'] / 1024:>7.1f} {fmt_time(ns):>9} "
+        print(f"{name:<18} {ours['output_bytes'] / 1024:>7.1f} {fmt_time(ns):>9} "
               f"{fmt_time(theirs['fresh_ns']):>12} {fresh_ratio:>6.1f}x "
               f"{fmt_time(theirs['warm_ns']):>11} {warm_ratio:>5.1f}x {gbs:>11.3f} {warm_text}")
-        print(f"{'':<12} output: {compare_outputs(entry, args.workdir, theirs['output'])}")
+        print(f"{'':<18} output: {compare_outputs(entry, args.workdir, theirs['output'])}")
         if fresh_ratio < TARGET_FRESH:
             shortfalls.append(f"{name}: {fresh_ratio:.1f}x vs fresh Jinja2 "
                               f"(target {TARGET_FRESH:.0f}x)")
