@@ -184,6 +184,10 @@ TEST(EngineBuiltinsTest, SequenceFilters) {
 // abs, int, float, round, bool.
 TEST(EngineBuiltinsTest, NumberFilters) {
   static constexpr Case kCases[] = {
+      // Any Unicode decimal digits and white space, as Python reads numbers.
+      {"{{ '٣'|int }} {{ ' ١٢ '|int }} {{ '١٢.٥'|float }} {{ '１２'|int(base=16) }} {{ 'x٣'|int(7) "
+       "}}",
+       "", "3 12 12.5 18 7"},
       // Text that is no number gives the default, whatever part of a number it looks like.
       {"{{ ''|int(5) }} {{ ' '|int(3) }} {{ '-'|int(9) }} {{ '12abc'|int(1) }} {{ 'nan'|int(4) }}|"
        "{{ ''|float(1.5) }} {{ '.'|float(2.5) }} {{ '1.5.2'|float(1.0) }} {{ '1._5'|float(7) }} "
@@ -223,7 +227,9 @@ TEST(EngineBuiltinsTest, SerializingFilters) {
       {R"({{ ["x" * 30, "y" * 30, {"k": "z" * 30}]|pprint }})", "",
        "[\"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\",\n \"yyyyyyyyyyyyyyyyyyyyyyyyyyyyyy\",\n"
        " {\"k\": \"zzzzzzzzzzzzzzzzzzzzzzzzzzzzzz\"}]"},
-      // Groups display as [grouper, list] pairs.
+      // Groups index like (grouper, list) tuples and display as [grouper, list] pairs.
+      {R"({% set g = [[1, "a"], [1, "b"]]|groupby(0)|first %}{{ g[0] }}{{ g[1]|length }}{{ g[-1]|length }}{{ g[2] }})",
+       "", "122"},
       {R"({{ [[1, "a"], [2, "b"], [1, "c"]]|groupby(0) }})", "",
        R"([[1, [[1, "a"], [1, "c"]]], [2, [[2, "b"]]]])"},
   };
