@@ -77,6 +77,11 @@ Result<bool> modulo_is(std::string_view name, const Value& v, const Value& num, 
                                                  std::string(kind_name(v.kind())) + " and " +
                                                  std::string(kind_name(num.kind())));
   }
+  if (v.is_int() && num.is_int() && num.as_int() > 0) {  // the common case, without a Value
+    Int128 r = v.as_int() % num.as_int();
+    if (r < 0) r += num.as_int();
+    return r == target;
+  }
   auto r = binary_op(BinaryOp::Mod, v, num);
   if (!r) return std::unexpected(r.error());
   return *r == Value::from_int(target);
