@@ -145,7 +145,7 @@ TEST(EngineLimits, DeeplyNestedValuesAreShownCutAndFreedWithoutRecursion) {
     auto shown = env.render_named_str(
         "t", "{% set ns = namespace(v=0) %}" + loops + "{{ ns.v == ns.v }}|{{ ns.v }}", ctx);
     ASSERT_TRUE(shown) << shown.error().display();
-    EXPECT_TRUE(shown->starts_with("false|[[[[")) << shown->substr(0, 40);
+    EXPECT_TRUE(shown->starts_with("true|[[[[")) << shown->substr(0, 40);
     EXPECT_NE(shown->find("[...]"), std::string::npos);
 
     env.set_auto_escape_callback([](std::string_view) {
@@ -171,6 +171,45 @@ TEST(EngineLimits, RepetitionIsBounded) {
   auto small = env.render_named_str("t", "{{ 'ab' * 3 }}{{ [0] * 2 }}{{ 'x' * -1 }}|", {});
   ASSERT_TRUE(small);
   EXPECT_EQ(*small, "ababab[0, 0]|");
+}
+
+TEST(EngineLimits, ValuesBuiltByDoublingAreBounded) {
+  // Forty doublings would ask for a terabyte; each operator stops at its size bound instead.
+  json::Object ctx;
+  ctx.emplace("forty", json::Array(40, json::Value(0)));
+  ctx.emplace("thirty", json::Array(29, json::Value(0)));
+  const LimitCase cases[] = {
+      {"string concatenation",
+       "{% set s = namespace(v='x') %}{% for i in forty %}{% set s.v = s.v ~ s.v %}{% endfor %}",
+       ErrorKind::InvalidOperation},
+      {"string addition",
+       "{% set s = namespace(v='x') %}{% for i in forty %}{% set s.v = s.v + s.v %}{% endfor %}",
+       ErrorKind::InvalidOperation},
+      {"list addition",
+       "{% set s = namespace(v=[1]) %}{% for i in forty %}{% set s.v = s.v + s.v %}{% endfor %}",
+       ErrorKind::InvalidOperation},
+      {"shared nesting concatenated",
+       "{% set s = namespace(v=1) %}{% for i in thirty %}{% set s.v = [s.v, s.v] %}{% endfor %}"
+       "{{ s.v ~ '' }}",
+       ErrorKind::InvalidOperation},
+      {"shared nesting printed",
+       "{% set s = namespace(v=1) %}{% for i in thirty %}{% set s.v = [s.v, s.v] %}{% endfor %}"
+       "{{ s.v }}",
+       ErrorKind::WriteFailure},
+  };
+  const Environment env = make_env();
+  for (const auto& c : cases) {
+    auto r = env.render_named_str("t", c.source, ctx);
+    ASSERT_FALSE(r) << c.name;
+    EXPECT_EQ(r.error().kind(), c.kind) << c.name << ": " << r.error().display();
+  }
+  // The unchecked display form of such a value is cut short rather than exhausting memory.
+  auto shown = env.render_named_str(
+      "t",
+      "{% set s = namespace(v=1) %}{% for i in thirty %}{% set s.v = [s.v, s.v] %}{% endfor %}"
+      "{{ s.v == s.v }}",
+      ctx);
+  ASSERT_TRUE(shown) << shown.error().display();
 }
 
 TEST(EngineLimits, OutputIsBounded) {

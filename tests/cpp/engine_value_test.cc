@@ -162,6 +162,8 @@ TEST(EngineValue, ArithmeticAndOverflow) {
       {BinaryOp::Pow, Value::from_int(2), Value::from_int(126),
        "85070591730234615865843651857942052864"},
       {BinaryOp::Pow, Value::from_int(2), Value::from_int(-2), "0.25"},
+      {BinaryOp::Pow, Value::from_int(0), Value::from_int(-1), "invalid operation"},
+      {BinaryOp::Pow, Value::from_float(0.0), Value::from_float(-2), "invalid operation"},
       {BinaryOp::FloorDiv, Value::from_int(kInt128Min), Value::from_int(-1), "invalid operation"},
       {BinaryOp::Mod, Value::from_int(kInt128Min), Value::from_int(-1), "0"},
       {BinaryOp::FloorDiv, Value::from_int(-7), Value::from_int(2), "-4"},

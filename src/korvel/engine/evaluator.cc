@@ -234,10 +234,7 @@ Result<void> Evaluator::print(const Value& v) {
   if (default_formatter_ && state_.escape().kind == EscapeChoice::Kind::None) {
     if (v.is_string()) return write(v.str());
     if (v.is_undefined()) return {};
-    const std::size_t mark = out_->size();
-    v.write_display(*out_);
-    if (out_->size() > kMaxOutputBytes) {
-      out_->resize(mark);
+    if (!v.write_display_checked(*out_, kMaxOutputBytes - out_->size())) {
       return fail(ErrorKind::WriteFailure, "output size limit exceeded");
     }
     return {};
@@ -348,8 +345,8 @@ Result<Flow> Evaluator::exec_other(const Stmt* s) {
       Value body = Value::string_with_mark(std::move(text), state_.auto_escape());
       Value result = KV_TRY(eval_with_hole(n->filter, body));
       std::string shown;
-      result.write_display(shown);
-      auto r = write(shown);
+      auto r = result.write_display_checked(shown);
+      if (r) r = write(shown);
       if (!r) return located(std::move(r.error()), s->line);
       return Flow::Normal;
     }
@@ -1007,7 +1004,10 @@ Result<Value> Evaluator::eval_aggregate(const Expr* e) {
       for (const Expr* part : c->parts) {
         Value v = KV_TRY(eval(part));
         safe = safe && v.is_safe();
-        v.write_display(out);
+        if (out.size() > kMaxDisplayBytes ||
+            !v.write_display_checked(out, kMaxDisplayBytes - out.size())) {
+          return fail(ErrorKind::InvalidOperation, "string too long");
+        }
       }
       return Value::string_with_mark(std::move(out), safe);
     }

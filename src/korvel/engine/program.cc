@@ -2,6 +2,8 @@
 // points behind Environment and Template: source preparation (line breaks normalized as Jinja2
 // does, one trailing line break dropped unless kept), parsing into an arena, rendering.
 #include <cstring>
+#include <exception>
+#include <new>
 
 #include "korvel/engine/arena.hpp"
 #include "korvel/engine/environment_data.hpp"
@@ -51,11 +53,23 @@ std::size_t arena_block_for(std::size_t source_size) {
   return std::max<std::size_t>(4096, source_size * 2);
 }
 
-}  // namespace
+// Runs `body`, turning an exception thrown beneath it (memory exhausted, or one from a filter or
+// callback) into an error, so that nothing is thrown out of the engine into its caller.
+template <class F>
+auto guarded(F&& body) -> decltype(body()) {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return fail(ErrorKind::InvalidOperation, "out of memory");
+  } catch (const std::exception& e) {
+    return fail(ErrorKind::InvalidOperation, std::string("internal failure: ") + e.what());
+  } catch (...) {
+    return fail(ErrorKind::InvalidOperation, "internal failure");
+  }
+}
 
-Result<std::shared_ptr<const Program>> compile_program(std::shared_ptr<EnvironmentData> env,
-                                                       std::string_view name,
-                                                       std::string_view source) {
+Result<std::shared_ptr<const Program>> compile_program_unguarded(
+    std::shared_ptr<EnvironmentData> env, std::string_view name, std::string_view source) {
   auto program = std::make_shared<Program>(arena_block_for(source.size()));
   program->name = std::string(name);
   program->source = std::string(source);
@@ -78,7 +92,8 @@ Result<std::shared_ptr<const Program>> compile_program(std::shared_ptr<Environme
   return std::shared_ptr<const Program>(std::move(program));
 }
 
-Result<std::string> render_program(const Program& program, const json::Object& context) {
+Result<std::string> render_program_unguarded(const Program& program,
+                                            const json::Object& context) {
   const Environment env(program.env);
   Evaluator evaluator(env, program.name, program.escape, context);
   std::string out;
@@ -87,8 +102,9 @@ Result<std::string> render_program(const Program& program, const json::Object& c
   return out;
 }
 
-Result<std::string> compile_and_render(const Environment& env, std::string_view name,
-                                       std::string_view source, const json::Object& context) {
+Result<std::string> compile_and_render_unguarded(const Environment& env, std::string_view name,
+                                                 std::string_view source,
+                                                 const json::Object& context) {
   const EnvironmentData& data = env.internal_data();
   std::string normalized;
   const std::string_view text = prepare(source, data.keep_trailing_newline, normalized);
@@ -106,6 +122,23 @@ Result<std::string> compile_and_render(const Environment& env, std::string_view 
   auto r = evaluator.render(*body, out);
   if (!r) return std::unexpected(std::move(r.error()));
   return out;
+}
+
+}  // namespace
+
+Result<std::shared_ptr<const Program>> compile_program(std::shared_ptr<EnvironmentData> env,
+                                                       std::string_view name,
+                                                       std::string_view source) {
+  return guarded([&] { return compile_program_unguarded(std::move(env), name, source); });
+}
+
+Result<std::string> render_program(const Program& program, const json::Object& context) {
+  return guarded([&] { return render_program_unguarded(program, context); });
+}
+
+Result<std::string> compile_and_render(const Environment& env, std::string_view name,
+                                       std::string_view source, const json::Object& context) {
+  return guarded([&] { return compile_and_render_unguarded(env, name, source, context); });
 }
 
 std::string_view program_name(const Program& program) noexcept { return program.name; }

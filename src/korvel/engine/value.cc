@@ -537,6 +537,15 @@ bool equal_at(const Value& a, const Value& b, int depth) noexcept {
     return *a.to_int() == *b.to_int();
   }
   if (ka != kb) return false;
+  // The same container is equal to itself (as Python's containers compare by identity first),
+  // which also keeps a value built of shared parts from being walked part by part.
+  if (const auto* ca = ValueAccess::cell(a); ca && ca == ValueAccess::cell(b)) return true;
+  if (const auto* ja = ValueAccess::json_array(a); ja && ja == ValueAccess::json_array(b)) {
+    return true;
+  }
+  if (const auto* jo = ValueAccess::json_object(a); jo && jo == ValueAccess::json_object(b)) {
+    return true;
+  }
   switch (ka) {
     case ValueKind::Undefined:
     case ValueKind::None: return true;
@@ -575,8 +584,13 @@ std::size_t hash_at(const Value& v, int depth) noexcept {
     case ValueKind::String:
     case ValueKind::Bytes: return std::hash<std::string_view>{}(v.str());
     case ValueKind::Seq: {
-      std::size_t h = 0x51;
-      for (std::size_t i = 0; i < v.seq_len(); ++i) h = mix(h, hash_at(v.seq_at(i), depth + 1));
+      // Length and a few leading items: enough to spread keys, bounded however large the value.
+      std::size_t h = mix(0x51, v.seq_len());
+      if (depth < 4) {
+        for (std::size_t i = 0; i < v.seq_len() && i < 8; ++i) {
+          h = mix(h, hash_at(v.seq_at(i), depth + 1));
+        }
+      }
       return h;
     }
     case ValueKind::Map: return mix(0x3A, v.map_len());
@@ -711,13 +725,26 @@ void write_json_string(std::string_view s, std::string& out) {
 // ---------------------------------------------------------------- display form
 
 namespace {
-void write_display_at(const Value& v, std::string& out, int depth, bool nested);
+// Where a display form is written and how far it may grow.
+struct DisplaySink {
+  std::string& out;
+  std::size_t limit;
+  bool overflow = false;
+  bool full() {
+    if (out.size() > limit) overflow = true;
+    return overflow;
+  }
+};
 
-void write_nested(const Value& v, std::string& out, int depth) {
-  write_display_at(v, out, depth + 1, true);
+void write_display_at(const Value& v, DisplaySink& sink, int depth, bool nested);
+
+void write_nested(const Value& v, DisplaySink& sink, int depth) {
+  write_display_at(v, sink, depth + 1, true);
 }
 
-void write_display_at(const Value& v, std::string& out, int depth, bool nested) {
+void write_display_at(const Value& v, DisplaySink& sink, int depth, bool nested) {
+  if (sink.full()) return;
+  std::string& out = sink.out;
   switch (v.kind()) {
     case ValueKind::Undefined:
       if (nested) out += "undefined";
@@ -747,9 +774,9 @@ void write_display_at(const Value& v, std::string& out, int depth, bool nested) 
       }
       out += '[';
       const std::size_t n = v.seq_len();
-      for (std::size_t i = 0; i < n; ++i) {
+      for (std::size_t i = 0; i < n && !sink.full(); ++i) {
         if (i) out += ", ";
-        write_nested(v.seq_at(i), out, depth);
+        write_nested(v.seq_at(i), sink, depth);
       }
       out += ']';
       return;
@@ -762,11 +789,12 @@ void write_display_at(const Value& v, std::string& out, int depth, bool nested) 
       out += '{';
       bool first = true;
       for (const auto& [k, val] : v.map_entries()) {
+        if (sink.full()) break;
         if (!first) out += ", ";
         first = false;
-        write_nested(k, out, depth);
+        write_nested(k, sink, depth);
         out += ": ";
-        write_nested(val, out, depth);
+        write_nested(val, sink, depth);
       }
       out += '}';
       return;
@@ -777,7 +805,7 @@ void write_display_at(const Value& v, std::string& out, int depth, bool nested) 
 
 // ---------------------------------------------------------------- JSON text
 
-Result<void> write_json_at(const Value& v, std::string& out, int depth);
+Result<void> write_json_at(const Value& v, std::string& out, int depth, std::size_t limit);
 
 Result<void> write_json_key(const Value& k, std::string& out) {
   switch (k.kind()) {
@@ -802,10 +830,11 @@ Result<void> write_json_key(const Value& k, std::string& out) {
   }
 }
 
-Result<void> write_json_at(const Value& v, std::string& out, int depth) {
+Result<void> write_json_at(const Value& v, std::string& out, int depth, std::size_t limit) {
   if (depth > detail::kMaxValueDepth) {
     return fail(ErrorKind::BadSerialization, "value nested too deeply");
   }
+  if (out.size() > limit) return fail(ErrorKind::BadSerialization, "value too large");
   switch (v.kind()) {
     case ValueKind::Undefined:
     case ValueKind::None: out += "null"; return {};
@@ -835,7 +864,7 @@ Result<void> write_json_at(const Value& v, std::string& out, int depth) {
       const std::size_t n = v.seq_len();
       for (std::size_t i = 0; i < n; ++i) {
         if (i) out += ',';
-        if (auto r = write_json_at(v.seq_at(i), out, depth + 1); !r) return r;
+        if (auto r = write_json_at(v.seq_at(i), out, depth + 1, limit); !r) return r;
       }
       out += ']';
       return {};
@@ -848,7 +877,7 @@ Result<void> write_json_at(const Value& v, std::string& out, int depth) {
         first = false;
         if (auto r = write_json_key(k, out); !r) return r;
         out += ':';
-        if (auto r = write_json_at(val, out, depth + 1); !r) return r;
+        if (auto r = write_json_at(val, out, depth + 1, limit); !r) return r;
       }
       out += '}';
       return {};
@@ -861,7 +890,31 @@ Result<void> write_json_at(const Value& v, std::string& out, int depth) {
 }
 }  // namespace
 
-void Value::write_display(std::string& out) const { write_display_at(*this, out, 0, false); }
+void Value::write_display(std::string& out) const {
+  DisplaySink sink{out, out.size() + kMaxDisplayBytes};
+  write_display_at(*this, sink, 0, false);
+  if (sink.overflow) {
+    out.resize(std::min(out.size(), sink.limit));
+    out += "...";
+  }
+}
+
+Result<void> Value::write_display_checked(std::string& out, std::size_t max_bytes) const {
+  const std::size_t mark = out.size();
+  DisplaySink sink{out, mark + max_bytes};
+  write_display_at(*this, sink, 0, false);
+  if (sink.overflow || out.size() > sink.limit) {
+    out.resize(mark);
+    return fail(ErrorKind::InvalidOperation, "value too large to display");
+  }
+  return {};
+}
+
+Result<std::string> Value::to_display_checked(std::size_t max_bytes) const {
+  std::string out;
+  if (auto r = write_display_checked(out, max_bytes); !r) return std::unexpected(r.error());
+  return out;
+}
 
 std::string Value::to_display() const {
   if (kind_ == ValueKind::String) return std::string(str());
@@ -872,7 +925,8 @@ std::string Value::to_display() const {
 
 Result<void> Value::write_json(std::string& out) const {
   const std::size_t mark = out.size();
-  auto r = write_json_at(*this, out, 0);
+  auto r = write_json_at(*this, out, 0, mark + kMaxDisplayBytes);
+  if (r && out.size() > mark + kMaxDisplayBytes) r = fail(ErrorKind::BadSerialization, "value too large");
   if (!r) out.resize(mark);  // nothing partial on failure
   return r;
 }

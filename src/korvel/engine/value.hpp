@@ -27,6 +27,9 @@ __extension__ typedef unsigned __int128 UInt128;
 inline constexpr Int128 kInt128Max = static_cast<Int128>((static_cast<UInt128>(1) << 127) - 1);
 inline constexpr Int128 kInt128Min = -kInt128Max - 1;
 
+// Largest text the engine builds for one value: display forms, concatenations, repetitions.
+inline constexpr std::size_t kMaxDisplayBytes = std::size_t{64} << 20;
+
 enum class ValueKind : std::uint8_t {
   Undefined,
   None,
@@ -191,8 +194,16 @@ class Value {
 
   // ---- truth, display, JSON ----
   bool is_true() const noexcept;
+  // The display form. Past kMaxDisplayBytes of text the listing is cut short with "..." (a value
+  // built of shared parts can be far larger than the memory it occupies); use the checked forms
+  // where an oversized value must be an error.
   std::string to_display() const;
   void write_display(std::string& out) const;
+  // The display form, or InvalidOperation "value too large to display" when it would exceed
+  // `max_bytes`; `out` is left as it was on failure.
+  Result<void> write_display_checked(std::string& out,
+                                     std::size_t max_bytes = kMaxDisplayBytes) const;
+  Result<std::string> to_display_checked(std::size_t max_bytes = kMaxDisplayBytes) const;
   Result<void> write_json(std::string& out) const;
 
   // Python-style equality: 1 == 1.0 == true, strings by text (safe mark ignored), sequences and

@@ -93,7 +93,12 @@ Result<Value> int_op(BinaryOp op, Int128 a, Int128 b) {
       return Value::from_int(op == BinaryOp::FloorDiv ? q : r);
     }
     case BinaryOp::Pow: {
-      if (b < 0) return Value::from_float(std::pow(static_cast<double>(a), static_cast<double>(b)));
+      if (b < 0) {
+        if (a == 0) {
+          return fail(ErrorKind::InvalidOperation, "zero cannot be raised to a negative power");
+        }
+        return Value::from_float(std::pow(static_cast<double>(a), static_cast<double>(b)));
+      }
       Int128 result = 1, base = a;
       Int128 e = b;
       while (e > 0) {
@@ -147,7 +152,11 @@ Result<Value> float_op(BinaryOp op, double a, double b) {
       if (r == 0) r = std::copysign(0.0, b);
       return Value::from_float(r);
     }
-    case BinaryOp::Pow: return Value::from_float(std::pow(a, b));
+    case BinaryOp::Pow:
+      if (a == 0 && b < 0) {
+        return fail(ErrorKind::InvalidOperation, "zero cannot be raised to a negative power");
+      }
+      return Value::from_float(std::pow(a, b));
   }
   return Value::from_float(0);
 }
@@ -187,6 +196,9 @@ Result<Value> binary_op(BinaryOp op, const Value& a, const Value& b) {
   }
   if (op == BinaryOp::Add) {
     if (a.is_string() && b.is_string()) {
+      if (a.str().size() + b.str().size() > kMaxDisplayBytes) {
+        return fail(ErrorKind::InvalidOperation, "string too long");
+      }
       std::string out;
       out.reserve(a.str().size() + b.str().size());
       out += a.str();
@@ -194,6 +206,9 @@ Result<Value> binary_op(BinaryOp op, const Value& a, const Value& b) {
       return Value::string_with_mark(std::move(out), a.is_safe() && b.is_safe());
     }
     if (a.is_seq() && b.is_seq()) {
+      if (a.seq_len() + b.seq_len() > kMaxRepeatItems) {
+        return fail(ErrorKind::InvalidOperation, "sequence too long");
+      }
       std::vector<Value> out;
       out.reserve(a.seq_len() + b.seq_len());
       for (std::size_t i = 0; i < a.seq_len(); ++i) out.push_back(a.seq_at(i));
@@ -201,6 +216,9 @@ Result<Value> binary_op(BinaryOp op, const Value& a, const Value& b) {
       return Value::from_seq(std::move(out));
     }
     if (a.is_bytes() && b.is_bytes()) {
+      if (a.str().size() + b.str().size() > kMaxDisplayBytes) {
+        return fail(ErrorKind::InvalidOperation, "bytes too long");
+      }
       return Value::from_bytes(std::string(a.str()) + std::string(b.str()));
     }
   }
@@ -228,10 +246,12 @@ Result<Value> unary_plus(const Value& a) {
               std::string("bad operand type for unary +: ") + std::string(kind_name(a.kind())));
 }
 
-Value concat(const Value& a, const Value& b) {
+Result<Value> concat(const Value& a, const Value& b) {
   std::string out;
-  a.write_display(out);
-  b.write_display(out);
+  if (auto r = a.write_display_checked(out); !r) return std::unexpected(r.error());
+  if (auto r = b.write_display_checked(out, kMaxDisplayBytes - out.size()); !r) {
+    return fail(ErrorKind::InvalidOperation, "string too long");
+  }
   return Value::string_with_mark(std::move(out), a.is_safe() && b.is_safe());
 }
 
@@ -264,6 +284,7 @@ Result<int> compare_at(const Value& a, const Value& b, int depth) {
   if (a.is_string() && b.is_string()) return sign_of(a.str().compare(b.str()));
   if (a.is_bytes() && b.is_bytes()) return sign_of(a.str().compare(b.str()));
   if (a.is_seq() && b.is_seq()) {
+    if (a == b) return 0;
     const std::size_t n = a.seq_len(), m = b.seq_len();
     for (std::size_t i = 0; i < n && i < m; ++i) {
       Value x = a.seq_at(i), y = b.seq_at(i);
@@ -307,6 +328,7 @@ int total_at(const Value& a, const Value& b, int depth) noexcept {
       return c ? *c : 0;
     }
     case 5: {
+      if (a == b) return 0;
       const std::size_t n = a.seq_len(), m = b.seq_len();
       for (std::size_t i = 0; i < n && i < m; ++i) {
         const int c = total_at(a.seq_at(i), b.seq_at(i), depth + 1);

@@ -23,8 +23,9 @@ Result<Value> binary_op(BinaryOp op, const Value& a, const Value& b);
 Result<Value> negate(const Value& a);
 Result<Value> unary_plus(const Value& a);
 
-// `a ~ b`: display forms joined; safe only when both sides are safe strings.
-Value concat(const Value& a, const Value& b);
+// `a ~ b`: display forms joined; safe only when both sides are safe strings. Fails with
+// InvalidOperation past kMaxDisplayBytes.
+Result<Value> concat(const Value& a, const Value& b);
 
 // Ordering for `<` and friends: numbers with numbers, strings with strings, sequences
 // lexicographically. Other pairs fail with InvalidOperation. Returns <0, 0 or >0.
@@ -43,8 +44,8 @@ std::optional<Int128> checked_add(Int128 a, Int128 b) noexcept;
 std::optional<Int128> checked_sub(Int128 a, Int128 b) noexcept;
 std::optional<Int128> checked_mul(Int128 a, Int128 b) noexcept;
 
-// Largest string or sequence that `*` repetition may build (64 MiB / 8 Mi items).
-inline constexpr std::size_t kMaxRepeatBytes = std::size_t{64} << 20;
+// Largest string or sequence that `*` repetition and `+` may build (64 MiB / 8 Mi items).
+inline constexpr std::size_t kMaxRepeatBytes = kMaxDisplayBytes;
 inline constexpr std::size_t kMaxRepeatItems = std::size_t{8} << 20;
 
 }  // namespace korvel::engine
