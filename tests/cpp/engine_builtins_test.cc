@@ -239,6 +239,10 @@ TEST(EngineBuiltinsTest, SerializingFilters) {
 // Every test, with and without arguments.
 TEST(EngineBuiltinsTest, Tests) {
   static constexpr Case kCases[] = {
+      // Python's modulo: the remainder takes the divisor's sign.
+      {"{{ -3 is odd }}{{ -4 is even }}{{ -9 is divisibleby 3 }}{{ 7 is divisibleby(-7) }}"
+       "{{ -7 is divisibleby 2 }}{{ -1 is odd }}",
+       "", "truetruetruetruefalsetrue"},
       // Jinja2 reads "None", "True" and "False" here, not the display form.
       {"{{ none is lower }}{{ true is upper }}{{ false is lower }}{{ none is upper }}", "",
        "falsefalsefalsefalse"},
