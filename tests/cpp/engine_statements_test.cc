@@ -193,6 +193,22 @@ TEST(EngineStatements, AutoescapeBlockChangesTheChoice) {
   EXPECT_EQ(*r, "<&lt;<<\"q\"");
 }
 
+TEST(EngineStatements, PercentOnAStringFormatsThroughTheFormatFilter) {
+  // The engine hands `text % args` to the "format" filter: a sequence as positional values, a
+  // map as named values, anything else as the one value. This filter shows what it received.
+  Environment env = make_env();
+  env.add_filter("format", [](State&, std::span<const Value> args, const Kwargs& kw) -> Result<Value> {
+    std::string out = std::string(args[0].str()) + "<";
+    for (std::size_t i = 1; i < args.size(); ++i) out += args[i].to_display() + ";";
+    for (const auto& [k, v] : kw) out += k + "=" + v.to_display() + ";";
+    return Value::from_string(out + ">");
+  });
+  auto r = env.render_named_str(
+      "t", "{{ '%s' % ('a', 2) }} {{ 'n' % {'k': 1} }} {{ 'one' % 5 }} {{ 7 % 4 }}", {});
+  ASSERT_TRUE(r) << r.error().display();
+  EXPECT_EQ(*r, "%s<a;2;> n<k=1;> one<5;> 3");
+}
+
 TEST(EngineStatements, CompiledTemplateRendersManyTimes) {
   Environment env = make_env();
   auto t = env.template_from_named_str("t.txt", "{% for i in items %}{{ i }}{% endfor %}{{ name|upper }}");

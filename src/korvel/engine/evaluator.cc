@@ -792,6 +792,25 @@ Result<Value> Evaluator::eval_with_hole(const Expr* e, const Value& hole) {
   return r;
 }
 
+Result<Value> Evaluator::format_string(const Value& format, const Value& args) {
+  // `"%s-%s" % (a, b)` is printf-style formatting, as the `format` filter does it: a sequence
+  // gives the positional values, a map the named ones, anything else the one value.
+  ArgBuffer call;
+  call.push_back(format);
+  Kwargs named;
+  if (args.is_seq()) {
+    for (std::size_t i = 0; i < args.seq_len(); ++i) call.push_back(args.seq_at(i));
+  } else if (args.is_map()) {
+    for (auto& [k, v] : args.map_entries()) {
+      if (!k.is_string()) return fail(ErrorKind::InvalidOperation, "format keys must be strings");
+      named.emplace_back(std::string(k.str()), std::move(v));
+    }
+  } else {
+    call.push_back(args);
+  }
+  return state_.apply_filter("format", call.span(), named);
+}
+
 Result<Value> Evaluator::eval_compare(const CompareExpr* e) {
   Value left = KV_TRY(eval(e->first));
   for (const Comparison& c : e->rest) {
@@ -966,6 +985,7 @@ Result<Value> Evaluator::eval_inner(const Expr* e) {
       Value l = KV_TRY(eval(b->left));
       Value r = KV_TRY(eval(b->right));
       if (l.is_undefined() || r.is_undefined()) return undefined_error();
+      if (b->op == BinaryOp::Mod && l.is_string()) return format_string(l, r);
       return binary_op(b->op, l, r);
     }
     case ExprKind::And: {

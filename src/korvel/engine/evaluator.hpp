@@ -112,6 +112,7 @@ class Evaluator {
   Result<Value> eval_filter(const FilterExpr* e, const Value* hole);
   Result<Value> eval_test(const TestExpr* e);
   Result<Value> eval_compare(const CompareExpr* e);
+  Result<Value> format_string(const Value& format, const Value& args);
   Result<Value> eval_slice(const Value& base, const SliceExpr* s);
   Result<void> eval_args(const CallArgs& call, ArgBuffer& args, Kwargs& kwargs);
   Value lookup(std::string_view name);
