@@ -423,6 +423,18 @@ TEST(EngineBuiltinsTest, OverflowAndSizeBounds) {
       {"{% set s = namespace(v=[1]) %}{% for i in range(40) %}{% set s.v = [s.v, s.v] %}"
        "{% endfor %}{{ s.v|tojson }}",
        K::InvalidOperation},
+      {"{% set s = namespace(v=[1]) %}{% for i in range(40) %}{% set s.v = [s.v, s.v] %}"
+       "{% endfor %}{{ s.v|string }}",
+       K::InvalidOperation},
+      {"{% set s = namespace(v=[1]) %}{% for i in range(40) %}{% set s.v = [s.v, s.v] %}"
+       "{% endfor %}{{ [s.v]|join }}",
+       K::InvalidOperation},
+      {"{% set s = namespace(v=[1]) %}{% for i in range(40) %}{% set s.v = [s.v, s.v] %}"
+       "{% endfor %}{{ s.v|upper }}",
+       K::InvalidOperation},
+      {"{% set s = namespace(v=[1]) %}{% for i in range(40) %}{% set s.v = [s.v, s.v] %}"
+       "{% endfor %}{{ '%s'|format(s.v) }}",
+       K::InvalidOperation},
   };
   const Environment env;
   for (const ErrorCase& c : kCases) {

@@ -64,11 +64,6 @@ Result<long long> count_arg(std::string_view name, std::string_view param, const
   return static_cast<long long>(*i);
 }
 
-std::string text_arg(const Value& v) {
-  if (auto s = v.as_str()) return std::string(*s);
-  return v.to_display();
-}
-
 Result<std::string_view> str_arg(std::string_view name, std::string_view param, const Value& v) {
   if (auto s = v.as_str()) return *s;
   return fail(ErrorKind::InvalidOperation, std::string(name) + "(): " + std::string(param) +
@@ -76,12 +71,17 @@ Result<std::string_view> str_arg(std::string_view name, std::string_view param, 
                                                std::string(kind_name(v.kind())));
 }
 
-std::string text_of(const Value& v) { return text_arg(v); }
+Result<std::string> text_of(const Value& v) {
+  if (auto s = v.as_str()) return std::string(*s);
+  return v.to_display_checked();
+}
 
-std::string_view text_view(const Value& v, std::string& storage) {
+Result<std::string_view> text_view(const Value& v, std::string& storage) {
   if (auto s = v.as_str()) return *s;
-  storage = v.to_display();
-  return storage;
+  auto text = v.to_display_checked();
+  if (!text) return std::unexpected(text.error());
+  storage = std::move(*text);
+  return std::string_view(storage);
 }
 
 Result<void> check_built_size(std::string_view name, std::size_t bytes) {

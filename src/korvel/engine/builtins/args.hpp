@@ -60,8 +60,6 @@ Result<void> no_kwargs(std::string_view name, const Kwargs& kwargs);
 Result<Int128> int_arg(std::string_view name, std::string_view param, const Value& v);
 // int_arg narrowed to long long (a count or an index); out of range fails.
 Result<long long> count_arg(std::string_view name, std::string_view param, const Value& v);
-// A text argument: strings as they are, other values in display form (Python's str(x)).
-std::string text_arg(const Value& v);
 // A string argument that must be a string (Python's str methods refuse other types).
 Result<std::string_view> str_arg(std::string_view name, std::string_view param, const Value& v);
 
@@ -71,10 +69,11 @@ Result<std::string_view> str_arg(std::string_view name, std::string_view param, 
 Result<void> check_built_size(std::string_view name, std::size_t bytes);
 
 // The text a string filter works on: a string's text, or another value's display form
-// (Jinja2's soft_str; undefined gives the empty text).
-std::string text_of(const Value& v);
+// (Jinja2's soft_str; undefined gives the empty text). A display form past the engine's display
+// bound fails with InvalidOperation rather than being cut short.
+Result<std::string> text_of(const Value& v);
 // The same text without a copy for strings: the string's own text, or the display form written
 // into `storage` (which must outlive the view).
-std::string_view text_view(const Value& v, std::string& storage);
+Result<std::string_view> text_view(const Value& v, std::string& storage);
 
 }  // namespace korvel::engine::builtins::detail

@@ -317,14 +317,16 @@ Result<Value> do_join(State& state, Args args, const Kwargs& kwargs) {
   const Value sep = (*b).get_or(1, Value::from_string(std::string_view("")));
   std::string out;
   if (state.escape().kind != EscapeChoice::Kind::Html) {
-    const std::string d = text_of(sep);
+    std::string storage;
+    auto d = text_view(sep, storage);
+    if (!d) return std::unexpected(d.error());
     for (std::size_t i = 0; i < items->size(); ++i) {
       if (auto r = check_built_size("join", out.size()); !r) return std::unexpected(r.error());
-      if (i > 0) out += d;
+      if (i > 0) out += *d;
       if ((*items)[i].is_string()) {
         out.append((*items)[i].str());
-      } else {
-        (*items)[i].write_display(out);
+      } else if (auto r = (*items)[i].write_display_checked(out); !r) {
+        return std::unexpected(r.error());
       }
     }
     if (auto r = check_built_size("join", out.size()); !r) return std::unexpected(r.error());
@@ -334,17 +336,21 @@ Result<Value> do_join(State& state, Args args, const Kwargs& kwargs) {
   // result is safe; otherwise the parts join as plain text.
   bool markup = sep.is_safe();
   for (const Value& item : *items) markup = markup || item.is_safe();
-  auto part = [&](const Value& v) {
-    if (!markup || v.is_safe()) return text_of(v);
+  auto part = [&](const Value& v) -> Result<std::string> {
+    auto text = text_of(v);
+    if (!text || !markup || v.is_safe()) return text;
     std::string e;
-    write_html_escaped(text_of(v), e);
+    write_html_escaped(*text, e);
     return e;
   };
-  const std::string d = part(sep);
+  const auto d = part(sep);
+  if (!d) return std::unexpected(d.error());
   for (std::size_t i = 0; i < items->size(); ++i) {
     if (auto r = check_built_size("join", out.size()); !r) return std::unexpected(r.error());
-    if (i > 0) out += d;
-    out += part((*items)[i]);
+    if (i > 0) out += *d;
+    auto p = part((*items)[i]);
+    if (!p) return std::unexpected(p.error());
+    out += *p;
   }
   if (auto r = check_built_size("join", out.size()); !r) return std::unexpected(r.error());
   return Value::string_with_mark(std::move(out), markup);
@@ -386,11 +392,12 @@ Result<Value> do_map(State& state, Args args, const Kwargs& kwargs) {
     return Value::from_seq(std::move(out));
   }
   if (args.size() < 2) return fail(ErrorKind::MissingArgument, "map() requires a filter argument");
-  const std::string name = text_of(args[1]);
+  auto name = str_arg("map", "name", args[1]);
+  if (!name) return std::unexpected(name.error());
   std::vector<Value> call(args.begin() + 1, args.end());  // call[0] becomes the item
   for (const Value& item : *items) {
     call[0] = item;
-    auto r = state.apply_filter(name, call, kwargs);
+    auto r = state.apply_filter(*name, call, kwargs);
     if (!r) return std::unexpected(r.error());
     out.push_back(std::move(*r));
   }
@@ -449,7 +456,12 @@ Result<Value> do_select(State& state, Args args, const Kwargs& kwargs) {
   auto items = items_of(name, v);
   if (!items) return std::unexpected(items.error());
   const bool has_test = args.size() > off;
-  const std::string test = has_test ? text_of(args[off]) : std::string();
+  std::string_view test;
+  if (has_test) {
+    auto t = str_arg(name, "test", args[off]);
+    if (!t) return std::unexpected(t.error());
+    test = *t;
+  }
   std::vector<Value> call;
   if (has_test) call.assign(args.begin() + static_cast<std::ptrdiff_t>(off), args.end());
   std::vector<Value> out;

@@ -277,7 +277,9 @@ bool one_line(const Value& v, std::string& out, int depth, std::size_t budget) {
     }
     out += '}';
   } else {
-    out += repr_of(v);
+    auto rep = repr_of(v);
+    if (!rep) return false;
+    out += *rep;
   }
   return out.size() <= budget;
 }

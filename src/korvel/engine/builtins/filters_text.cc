@@ -33,7 +33,9 @@ FilterFn unary_text(const char* name, bool keep_mark) {
     if (!b) return std::unexpected(b.error());
     const Value& v = *(*b)[0];
     std::string storage;
-    return Value::string_with_mark(Fn(text_view(v, storage)), keep_mark && v.is_safe());
+    auto text = text_view(v, storage);
+    if (!text) return std::unexpected(text.error());
+    return Value::string_with_mark(Fn(*text), keep_mark && v.is_safe());
   };
 }
 
@@ -44,7 +46,9 @@ Result<Value> do_escape(State&, Args args, const Kwargs& kwargs) {
   const Value& v = *(*b)[0];
   if (v.is_safe()) return v;
   std::string storage;
-  return Value::safe_string(html_escaped(text_view(v, storage)));
+  auto text = text_view(v, storage);
+  if (!text) return std::unexpected(text.error());
+  return Value::safe_string(html_escaped(*text));
 }
 
 // "%s, %s!"|format("Hello", "World") → "Hello, World!"; "%(a)d"|format(a=1) → "1".
@@ -55,8 +59,10 @@ Result<Value> do_format(State&, Args args, const Kwargs& kwargs) {
                 "format(): can't handle positional and keyword arguments at the same time");
   }
   const Value& v = args[0];
-  const std::string fmt = text_of(v);
-  auto out = percent_format(fmt, args.subspan(1), kwargs, v.is_safe());
+  std::string storage;
+  auto fmt = text_view(v, storage);
+  if (!fmt) return std::unexpected(fmt.error());
+  auto out = percent_format(*fmt, args.subspan(1), kwargs, v.is_safe());
   if (!out) return std::unexpected(out.error());
   return Value::string_with_mark(std::move(*out), v.is_safe());
 }
@@ -112,9 +118,10 @@ Result<Value> do_lines(State&, Args args, const Kwargs& kwargs) {
   auto b = bind<1>("lines", args, kwargs, {"value"}, 1);
   if (!b) return std::unexpected(b.error());
   std::string storage;
-  const std::string_view text = text_view(*(*b)[0], storage);
+  auto text = text_view(*(*b)[0], storage);
+  if (!text) return std::unexpected(text.error());
   std::vector<Value> out;
-  for (std::string_view line : py_splitlines(text)) out.push_back(Value::from_string(line));
+  for (std::string_view line : py_splitlines(*text)) out.push_back(Value::from_string(line));
   return Value::from_seq(std::move(out));
 }
 
@@ -131,9 +138,15 @@ Result<Value> do_replace(State& state, Args args, const Kwargs& kwargs) {
     if (!n) return std::unexpected(n.error());
     count = *n;
   }
-  std::string subject = text_of(s);
-  std::string o = text_of(old);
-  std::string r = text_of(repl);
+  auto subject_text = text_of(s);
+  auto old_text = text_of(old);
+  auto repl_text = text_of(repl);
+  if (!subject_text) return std::unexpected(subject_text.error());
+  if (!old_text) return std::unexpected(old_text.error());
+  if (!repl_text) return std::unexpected(repl_text.error());
+  std::string subject = std::move(*subject_text);
+  const std::string o = std::move(*old_text);
+  std::string r = std::move(*repl_text);
   bool safe = false;
   if (html_escaping(state)) {
     // Markup rules: a safe pattern or replacement escapes the subject first; a safe subject
@@ -156,7 +169,9 @@ Result<Value> do_safe(State&, Args args, const Kwargs& kwargs) {
   if (!b) return std::unexpected(b.error());
   const Value& v = *(*b)[0];
   if (v.is_safe()) return v;
-  return Value::safe_string(text_of(v));
+  auto text = text_of(v);
+  if (!text) return std::unexpected(text.error());
+  return Value::safe_string(std::move(*text));
 }
 
 // "a b  c"|split → ["a", "b", "c"]; "a,b,c"|split(",", 1) → ["a", "b,c"] (Python's str.split).
@@ -164,7 +179,9 @@ Result<Value> do_split(State&, Args args, const Kwargs& kwargs) {
   auto b = bind<3>("split", args, kwargs, {"value", "sep", "maxsplit"}, 1);
   if (!b) return std::unexpected(b.error());
   std::string storage;
-  const std::string_view text = text_view(*(*b)[0], storage);
+  auto text_or = text_view(*(*b)[0], storage);
+  if (!text_or) return std::unexpected(text_or.error());
+  const std::string_view text = *text_or;
   long long maxsplit = -1;
   if ((*b).given(2)) {
     auto n = count_arg("split", "maxsplit", *(*b)[2]);
@@ -192,7 +209,9 @@ Result<Value> do_string(State&, Args args, const Kwargs& kwargs) {
   if (!b) return std::unexpected(b.error());
   const Value& v = *(*b)[0];
   if (v.is_string()) return v;
-  return Value::from_string(v.to_display());
+  auto text = v.to_display_checked();
+  if (!text) return std::unexpected(text.error());
+  return Value::from_string(std::move(*text));
 }
 
 // "  a  "|trim → "a"; "xxaxx"|trim("x") → "a".
@@ -201,7 +220,9 @@ Result<Value> do_trim(State&, Args args, const Kwargs& kwargs) {
   if (!b) return std::unexpected(b.error());
   const Value& v = *(*b)[0];
   std::string storage;
-  const std::string_view text = text_view(v, storage);
+  auto text_or = text_view(v, storage);
+  if (!text_or) return std::unexpected(text_or.error());
+  const std::string_view text = *text_or;
   std::string_view out;
   if ((*b).given(1)) {
     auto chars = str_arg("trim", "chars", *(*b)[1]);
@@ -247,26 +268,36 @@ Result<Value> do_urlencode(State&, Args args, const Kwargs& kwargs) {
   } else if (v.is_seq() || v.is_undefined() || v.is_object()) {
     auto items = v.iterate();
     if (!items) {
-      url_quote(v.to_display(), true, out);
+      auto text = v.to_display_checked();
+      if (!text) return std::unexpected(text.error());
+      url_quote(*text, true, out);
       return Value::from_string(std::move(out));
     }
     for (const Value& item : *items) {
       auto kv = item.iterate();
       if (!kv || kv->size() != 2 || item.is_string()) {
         return fail(ErrorKind::InvalidOperation,
-                    "urlencode(): items must be (key, value) pairs, not " + item.to_display());
+                    "urlencode(): items must be (key, value) pairs, not " +
+                        std::string(kind_name(item.kind())));
       }
       pairs.emplace_back((*kv)[0], (*kv)[1]);
     }
   } else {
-    url_quote(v.to_display(), true, out);
+    auto text = v.to_display_checked();
+    if (!text) return std::unexpected(text.error());
+    url_quote(*text, true, out);
     return Value::from_string(std::move(out));
   }
   for (std::size_t i = 0; i < pairs.size(); ++i) {
     if (i > 0) out += '&';
-    url_quote(text_of(pairs[i].first), false, out);
+    auto key = text_of(pairs[i].first);
+    if (!key) return std::unexpected(key.error());
+    auto value = text_of(pairs[i].second);
+    if (!value) return std::unexpected(value.error());
+    url_quote(*key, false, out);
     out += '=';
-    url_quote(text_of(pairs[i].second), false, out);
+    url_quote(*value, false, out);
+    if (auto r = check_built_size("urlencode", out.size()); !r) return std::unexpected(r.error());
   }
   return Value::from_string(std::move(out));
 }
@@ -276,7 +307,9 @@ Result<Value> do_wordcount(State&, Args args, const Kwargs& kwargs) {
   auto b = bind<1>("wordcount", args, kwargs, {"s"}, 1);
   if (!b) return std::unexpected(b.error());
   std::string storage;
-  return Value::from_int(static_cast<Int128>(count_words(text_view(*(*b)[0], storage))));
+  auto text = text_view(*(*b)[0], storage);
+  if (!text) return std::unexpected(text.error());
+  return Value::from_int(static_cast<Int128>(count_words(*text)));
 }
 
 std::string capitalize_fn(std::string_view s) { return py_capitalize(s); }

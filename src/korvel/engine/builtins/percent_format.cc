@@ -99,11 +99,12 @@ std::string truncate_chars(std::string s, long long precision) {
 
 }  // namespace
 
-std::string repr_of(const Value& v) {
-  if (!v.is_string()) return v.to_display();
+Result<std::string> repr_of(const Value& v) {
+  if (!v.is_string()) return v.to_display_checked();
   // The listing form quotes nested strings; borrow it for a lone string.
-  const std::string listed = Value::from_seq({v}).to_display();
-  return listed.substr(1, listed.size() - 2);
+  std::string quoted;
+  write_json_string(v.str(), quoted);
+  return quoted;
 }
 
 Result<std::string> percent_format(std::string_view fmt, std::span<const Value> args,
@@ -233,7 +234,9 @@ Result<std::string> percent_format(std::string_view fmt, std::span<const Value> 
       case 's':
       case 'r':
       case 'a': {
-        std::string text = spec.conv == 's' ? text_of(arg) : repr_of(arg);
+        auto text_or = spec.conv == 's' ? text_of(arg) : repr_of(arg);
+        if (!text_or) return std::unexpected(text_or.error());
+        std::string text = std::move(*text_or);
         if (escape_args && !arg.is_safe()) {
           std::string escaped;
           write_html_escaped(text, escaped);

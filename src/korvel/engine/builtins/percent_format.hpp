@@ -21,6 +21,7 @@ Result<std::string> percent_format(std::string_view fmt, std::span<const Value> 
                                    const Kwargs& named, bool escape_args);
 
 // Python's repr in this engine's terms: strings in double quotes, other values in display form.
-std::string repr_of(const Value& v);
+// Fails like the display form when the value is too large to display.
+Result<std::string> repr_of(const Value& v);
 
 }  // namespace korvel::engine::builtins::detail

@@ -42,15 +42,18 @@ bool is_number(const Value& v) { return v.is_int() || v.is_float() || v.is_bool(
 bool is_none(const Value& v) { return v.is_none(); }
 bool is_string(const Value& v) { return v.is_string(); }
 bool is_mapping(const Value& v) { return v.is_map(); }
-// Jinja2 reads str(value): none and booleans are "None", "True", "False", neither all lower nor
-// all upper case, whatever their display form here.
-bool is_lower(const Value& v) {
+// "ab1" is lower → true; "AB" is upper → true. Jinja2 reads str(value): none and booleans are
+// "None", "True", "False", neither all lower nor all upper case, whatever their display here.
+template <bool kLower>
+Result<bool> do_case_test(State&, Args args, const Kwargs& kwargs) {
+  auto b = bind<1>(kLower ? "lower" : "upper", args, kwargs, {"value"}, 1);
+  if (!b) return std::unexpected(b.error());
+  const Value& v = *(*b)[0];
+  if (v.is_none() || v.is_bool()) return false;
   std::string storage;
-  return !v.is_none() && !v.is_bool() && py_islower(text_view(v, storage));
-}
-bool is_upper(const Value& v) {
-  std::string storage;
-  return !v.is_none() && !v.is_bool() && py_isupper(text_view(v, storage));
+  auto text = text_view(v, storage);
+  if (!text) return std::unexpected(text.error());
+  return kLower ? py_islower(*text) : py_isupper(*text);
 }
 bool is_iterable(const Value& v) {
   switch (v.kind()) {
@@ -210,7 +213,7 @@ void add_tests(TestTable& tests) {
   tests["iterable"] = unary<is_iterable>("iterable");  // "ab" is iterable → true
   tests["<="] = do_compare<Cmp::Le>;
   tests["le"] = do_compare<Cmp::Le>;
-  tests["lower"] = unary<is_lower>("lower");  // "ab1" is lower → true
+  tests["lower"] = do_case_test<true>;
   tests["<"] = do_compare<Cmp::Lt>;
   tests["lt"] = do_compare<Cmp::Lt>;
   tests["lessthan"] = do_compare<Cmp::Lt>;
@@ -228,7 +231,7 @@ void add_tests(TestTable& tests) {
   tests["test"] = do_is_test;
   tests["true"] = unary<is_true>("true");                 // true is true → true
   tests["undefined"] = unary<is_undefined>("undefined");  // missing is undefined → true
-  tests["upper"] = unary<is_upper>("upper");              // "AB" is upper → true
+  tests["upper"] = do_case_test<false>;
 }
 
 }  // namespace korvel::engine::builtins::detail
