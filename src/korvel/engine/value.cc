@@ -37,13 +37,21 @@ namespace detail {
 namespace {
 // Takes the children of a sequence or map cell that is about to die with its last reference, so
 // that a deeply nested value is torn down without recursion.
+bool owned_container(const Value& v) {
+  const HeapCell* cell = ValueAccess::cell(v);
+  return cell && cell->tag != HeapCell::Tag::Other &&
+         cell->refs.load(std::memory_order_acquire) == 1;
+}
+
 void drain(std::vector<Value>& pending, Value& v) {
-  if (ValueAccess::refs(v) != 1) return;
+  if (!owned_container(v)) return;
   auto* cell = ValueAccess::cell(v);
-  if (auto* seq = dynamic_cast<HeapSeq*>(cell)) {
+  if (cell->tag == HeapCell::Tag::Seq) {
+    auto* seq = static_cast<HeapSeq*>(cell);
     for (auto& item : seq->items) pending.push_back(std::move(item));
     seq->items.clear();
-  } else if (auto* map = dynamic_cast<HeapMap*>(cell)) {
+  } else {
+    auto* map = static_cast<HeapMap*>(cell);
     for (auto& [k, val] : map->entries) {
       pending.push_back(std::move(k));
       pending.push_back(std::move(val));
@@ -62,19 +70,20 @@ void teardown(std::vector<Value>& pending) {
 }  // namespace
 
 HeapSeq::~HeapSeq() {
+  // Only a child container that dies with this one needs the iterative teardown.
   std::vector<Value> pending;
   for (auto& item : items) {
-    if (ValueAccess::is_heap(item)) drain(pending, item);
+    if (owned_container(item)) drain(pending, item);
   }
-  teardown(pending);
+  if (!pending.empty()) teardown(pending);
 }
 
 HeapMap::~HeapMap() {
   std::vector<Value> pending;
   for (auto& [k, v] : entries) {
-    if (ValueAccess::is_heap(v)) drain(pending, v);
+    if (owned_container(v)) drain(pending, v);
   }
-  teardown(pending);
+  if (!pending.empty()) teardown(pending);
 }
 
 std::ptrdiff_t HeapMap::find(const Value& key) const noexcept {

@@ -53,7 +53,10 @@ using MapEntries = std::vector<std::pair<Value, Value>>;
 namespace detail {
 // Reference-counted heap cell shared by strings, sequences, maps and objects.
 struct HeapCell {
+  enum class Tag : std::uint8_t { Other, Seq, Map };
+  explicit HeapCell(Tag t = Tag::Other) noexcept : tag(t) {}
   mutable std::atomic<std::uint32_t> refs{1};
+  const Tag tag;
   virtual ~HeapCell() = default;
 };
 }  // namespace detail

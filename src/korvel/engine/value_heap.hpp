@@ -18,12 +18,13 @@ struct HeapString final : HeapCell {
 };
 
 struct HeapSeq final : HeapCell {
-  explicit HeapSeq(std::vector<Value> v) : items(std::move(v)) {}
+  explicit HeapSeq(std::vector<Value> v) : HeapCell(Tag::Seq), items(std::move(v)) {}
   ~HeapSeq() override;
   std::vector<Value> items;
 };
 
 struct HeapMap final : HeapCell {
+  HeapMap() : HeapCell(Tag::Map) {}
   ~HeapMap() override;
   MapEntries entries;
   // Open-addressing index into `entries` (kEmpty marks a free slot); built only for larger maps.
