@@ -249,7 +249,7 @@ TEST_F(RenderTest, ReplacesAnExistingFileWithFreshPermissions) {
   ::umask(old_mask);
   ASSERT_TRUE(result.has_value()) << result.error().message();
   EXPECT_EQ(read_file(out), "name = \"é\"");  // byte for byte, no newline added
-  struct stat st{};
+  struct stat st {};
   ASSERT_EQ(::stat(out.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0640u);
   EXPECT_EQ(names_in(dir_),
@@ -406,7 +406,8 @@ TEST_F(RenderTest, WriteFailureRemovesTheTemporaryFile) {
   const fs::path out = dir_ / "big.formula.toml";
   write_file(out, "old");
   const fs::path tpl = template_file("big.j2", std::string(1 << 20, 'z'));
-  struct sigaction ignore{}, previous{};
+  struct sigaction ignore {
+  }, previous{};
   ignore.sa_handler = SIG_IGN;
   ::sigaction(SIGXFSZ, &ignore, &previous);
   rlimit old_limit{};

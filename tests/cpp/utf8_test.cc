@@ -20,14 +20,18 @@ struct LossyCase {
 TEST(Utf8, LossyDecodingReplacesEachMaximalInvalidSubpart) {
   const LossyCase cases[] = {
       {"plain", "plain"},
-      {"\xC3\xA9", "\xC3\xA9"},                        // é stays
-      {"a\xFF" "b", "a" + R + "b"},                     // stray byte
-      {"\xE2\x82", R},                                  // truncated 3-byte sequence is one subpart
-      {"\xE2\x82" "x", R + "x"},
-      {"\xED\xA0\x80", R + R + R},                      // encoded surrogate: each byte invalid
-      {"\xC0\xAF", R + R},                              // overlong
-      {"\xF4\x90\x80\x80", R + R + R + R},              // above U+10FFFF
-      {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},         // astral character stays
+      {"\xC3\xA9", "\xC3\xA9"},  // é stays
+      {"a\xFF"
+       "b",
+       "a" + R + "b"},  // stray byte
+      {"\xE2\x82", R},  // truncated 3-byte sequence is one subpart
+      {"\xE2\x82"
+       "x",
+       R + "x"},
+      {"\xED\xA0\x80", R + R + R},               // encoded surrogate: each byte invalid
+      {"\xC0\xAF", R + R},                       // overlong
+      {"\xF4\x90\x80\x80", R + R + R + R},       // above U+10FFFF
+      {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},  // astral character stays
       {std::string("a\0b", 3), std::string("a\0b", 3)},
   };
   for (const auto& c : cases) {

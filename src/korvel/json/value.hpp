@@ -18,25 +18,26 @@ namespace korvel::json {
 class Value;
 
 using Array = std::vector<Value>;
-// std::string compares through char_traits<char>, which orders bytes as unsigned: ascending byte order.
+// std::string compares through char_traits<char>, which orders bytes as unsigned: ascending byte
+// order.
 using Object = std::map<std::string, Value, std::less<>>;
 
 enum class Kind : std::uint8_t { Null, Bool, Int, UInt, Double, String, Array, Object };
 
 class Value {
  public:
-  using Storage =
-      std::variant<std::monostate, bool, std::int64_t, std::uint64_t, double, std::string, Array, Object>;
+  using Storage = std::variant<std::monostate, bool, std::int64_t, std::uint64_t, double,
+                               std::string, Array, Object>;
 
   Value() noexcept = default;
   Value(std::nullptr_t) noexcept {}
   Value(bool b) noexcept : storage_(b) {}
   template <std::signed_integral I>
-    requires(!std::same_as<I, bool> && !std::same_as<I, char>)
-  Value(I i) noexcept : storage_(static_cast<std::int64_t>(i)) {}
+  requires(!std::same_as<I, bool> && !std::same_as<I, char>) Value(I i)
+  noexcept : storage_(static_cast<std::int64_t>(i)) {}
   template <std::unsigned_integral U>
-    requires(!std::same_as<U, bool> && !std::same_as<U, char>)
-  Value(U u) noexcept : storage_(static_cast<std::uint64_t>(u)) {}
+  requires(!std::same_as<U, bool> && !std::same_as<U, char>) Value(U u)
+  noexcept : storage_(static_cast<std::uint64_t>(u)) {}
   Value(double d) noexcept : storage_(d) {}
   Value(std::string s) noexcept : storage_(std::move(s)) {}
   Value(std::string_view s) : storage_(std::string(s)) {}

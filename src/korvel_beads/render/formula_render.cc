@@ -87,7 +87,7 @@ std::expected<void, BeadComposeError> validate_output_destination(
   if (detail::holds_nul(output_path)) {
     return std::unexpected(BeadComposeError::template_path_invalid(output_path));
   }
-  struct stat entry{};
+  struct stat entry {};
   if (::lstat(output_path.c_str(), &entry) == 0) {
     if (S_ISLNK(entry.st_mode)) {
       return std::unexpected(BeadComposeError::output_path_symlink(output_path));
