@@ -193,6 +193,8 @@ CASES += [
     X("lookup_through_none_fails", "{{{ nothing.x.y }}}", "undefined value", CTX),
     J("arith_float_pow", "{{{ 2 ** 0.5 }}} {{{ 4 ** 0.5 }}}"),
     J("arith_float_floor_mod_negative", "{{{ -7 // 2.0 }}} {{{ 7 % 2.5 }}} {{{ -7 % 2.5 }}}"),
+    J("arith_string_percent_format", "{{{ '%s-%s' % (1, 'b') }}} {{{ '%d%%' % 5 }}} "
+      "{{{ '%(a)s' % {'a': 'x'} }}} {{{ '%05.1f' % 2.25 }}}"),
     J("arith_mixed_chain", "{{{ 10 // 3 * 3 + 10 % 3 }}}"),
     J("arith_float_mod_zero_sign", "{{{ -3.0 % 3 }}} {{{ 3 % -1.5 }}} {{{ -0.0 % 2 }}} "
       "{{{ -3 % 1.5 }}}"),
