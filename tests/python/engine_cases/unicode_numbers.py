@@ -38,8 +38,8 @@ CASES = [
       "{{{ [{'x': 1}, {}]|rejectattr('x', 'defined')|list|length }}}"),
     J("attr_on_namespace_and_loop", "{% set ns = namespace(a='n') %}{{{ ns|attr('a') }}}"
       "{% for i in [1] %}{{{ loop|attr('index') }}}{% endfor %}"),
-    J("tojson_floats", "{{{ [1e16, 0.1, 1.0, -0.0, 1e-5]|tojson }}}"),
-    # The engine's JSON text writes exponents without leading zeros.
-    E("tojson_small_exponent", "{{{ 1.5e-7|tojson }}}", "1.5e-7", "float"),
+    J("tojson_floats", "{{{ [1e16, 0.1, 1.0, -0.0, 0.0001]|tojson }}}"),
+    # The engine's JSON text: plain notation down to 1e-5, exponents without leading zeros.
+    E("tojson_small_floats", "{{{ [1e-5, 1.5e-7]|tojson }}}", "[0.00001, 1.5e-7]", "float"),
     E("tojson_non_finite", "{{{ ['inf'|float, 'nan'|float]|tojson }}}", "[null, null]", "float"),
 ]
