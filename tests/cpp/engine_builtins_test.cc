@@ -236,6 +236,37 @@ TEST(EngineBuiltinsTest, SerializingFilters) {
   expect_renders(Environment(), kCases);
 }
 
+// center, truncate, filesizeformat, forceescape, xmlattr: the rest of Jinja2's standard filters
+// that have a meaning outside HTML pages and no randomness.
+TEST(EngineBuiltinsTest, LayoutFilters) {
+  static constexpr Case kCases[] = {
+      {R"({{ "abc"|center(9) }}|{{ "abcd"|center(9) }}|{{ "ab"|center(1) }}|{{ "é"|center(4) }}|)"
+       R"({{ 5|center(3) }}|{{ "ab"|center(5) }}|{{ "abc"|center(6) }})",
+       "", "   abc   |   abcd  |ab| é  | 5 |  ab | abc  "},
+      {R"({{ "foo bar baz qux"|truncate(9) }}|{{ "foo bar baz qux"|truncate(9, True) }}|)"
+       R"({{ "foo bar baz qux"|truncate(11) }}|{{ "foo bar baz qux"|truncate(11, False, '...', 0) }})",
+       "", "foo...|foo ba...|foo bar baz qux|foo bar..."},
+      {R"({{ "foobarbazqux"|truncate(5, leeway=0) }}|{{ "foo bar"|truncate(3) }}|)"
+       R"({{ "abcdefghij"|truncate(6, end="…", leeway=0) }}|{{ "ab cd ef gh"|truncate(8, leeway=0) }}|)"
+       R"({{ "é é é é é é"|truncate(7, leeway=0) }}|{{ missing|truncate }})",
+       "", "fo...|foo bar|abcde…|ab...|é é...|"},
+      {"{{ 1|filesizeformat }}|{{ 0|filesizeformat }}|{{ 999|filesizeformat }}|"
+       "{{ 1000|filesizeformat }}|{{ 1023|filesizeformat(true) }}|{{ 1024|filesizeformat(true) }}|"
+       "{{ 1500000|filesizeformat }}|{{ (10**30)|filesizeformat }}|"
+       "{{ '2048'|filesizeformat(binary=true) }}|{{ -5|filesizeformat }}|{{ 1.5|filesizeformat }}|"
+       "{{ 1250|filesizeformat }}|{{ 1050|filesizeformat }}",
+       "",
+       "1 Byte|0 Bytes|999 Bytes|1.0 kB|1023 Bytes|1.0 KiB|1.5 MB|1000000.0 YB|2.0 KiB|"
+       "-5 Bytes|1 Bytes|1.2 kB|1.1 kB"},
+      {R"({{ "<b>"|safe|forceescape }}|{{ "<b>"|forceescape }}|{{ 5|forceescape }})", "",
+       "&lt;b&gt;|&lt;b&gt;|5"},
+      {R"({{ {"class": "a<b", "id": 5, "n": none, "u": missing}|xmlattr }}|)"
+       R"({{ {"a": 1}|xmlattr(false) }}|{{ {}|xmlattr }})",
+       "", R"( class="a&lt;b" id="5"|a="1"|)"},
+  };
+  expect_renders(Environment(), kCases);
+}
+
 // Every test, with and without arguments.
 TEST(EngineBuiltinsTest, Tests) {
   static constexpr Case kCases[] = {
@@ -355,6 +386,14 @@ TEST(EngineBuiltinsTest, Errors) {
       {"{{ range(1.5) }}", K::InvalidOperation},
       {"{{ dict(5) }}", K::InvalidOperation},
       {"{{ dict([[1, 2, 3]]) }}", K::InvalidOperation},
+      {"{{ 'abc'|truncate(2) }}", K::InvalidOperation},
+      {"{{ 'abc'|truncate(5, leeway=-1) }}", K::InvalidOperation},
+      {"{{ 5|truncate(3) }}", K::InvalidOperation},
+      {"{{ 'x'|filesizeformat }}", K::InvalidOperation},
+      {"{{ missing|filesizeformat }}", K::UndefinedError},
+      {"{{ {'a b': 1}|xmlattr }}", K::InvalidOperation},
+      {"{{ {'a/': 1}|xmlattr }}", K::InvalidOperation},
+      {"{{ {1: 2}|xmlattr }}", K::InvalidOperation},
       // printf-style formatting mistakes.
       {"{{ '%d'|format('x') }}", K::InvalidOperation},
       {"{{ '%s %s'|format(1) }}", K::InvalidOperation},
@@ -490,6 +529,9 @@ TEST(EngineBuiltinsTest, HtmlEscapingPaths) {
        R"({{ "%s<br>"|safe|format("<i>"|safe) }})",
        "", "&lt;i&gt;<br>|&lt;i&gt;&lt;br&gt;|<i><br>"},
       {"{{ x|tojson }}|{{ x|urlencode }}", kX, R"("\u003cbr\u003e \u0026"|%3Cbr%3E%20%26)"},
+      {R"({{ {"class": "a<b", "id": 5}|xmlattr }}|{{ {"a": "<b>"|safe}|xmlattr }}|)"
+       R"({{ "<b>"|safe|center(5) }}|{{ "<b> x"|safe|truncate(4, leeway=0, end="<") }})",
+       "", R"( class="a&lt;b" id="5"| a="<b>"| <b> |<b>&lt;)"},
   };
   expect_renders(env, kCases);
 }

@@ -7,6 +7,7 @@
 namespace korvel::engine::builtins::detail {
 
 void add_text_filters(FilterTable& filters);       // filters_text.cc
+void add_layout_filters(FilterTable& filters);     // filters_layout.cc
 void add_sequence_filters(FilterTable& filters);   // filters_sequence.cc
 void add_number_filters(FilterTable& filters);     // filters_number.cc
 void add_serialize_filters(FilterTable& filters);  // filters_serialize.cc

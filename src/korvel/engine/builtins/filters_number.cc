@@ -1,7 +1,6 @@
 // Built-in number filters — abs, bool, float, int, round — with Jinja2's arguments and Python's
 // conversions (int("0x1f", 16), int("42.7") → 42, float("1_000.5")). Integers are 128-bit: a
 // result that does not fit is an error, never a wrong number. Entry point: add_number_filters.
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -24,65 +23,11 @@ std::unexpected<Error> overflow(std::string_view name) {
   return fail(ErrorKind::InvalidOperation, std::string(name) + "(): integer overflow");
 }
 
-bool ascii_digit(char c) { return c >= '0' && c <= '9'; }
-
 bool is_ascii(std::string_view s) {
   for (unsigned char c : s) {
     if (c >= 0x80) return false;
   }
   return true;
-}
-
-// Python's float(text): optional white space, a sign, digits with single underscores between
-// them, an optional fraction and exponent, or inf / infinity / nan in any letter case.
-std::optional<double> parse_py_float(std::string_view text) {
-  std::string ascii;
-  if (!is_ascii(text)) {
-    ascii = ascii_number_text(text);
-    text = ascii;
-  }
-  std::string_view s = py_strip(text);
-  std::string clean;
-  std::size_t i = 0;
-  if (i < s.size() && (s[i] == '+' || s[i] == '-')) clean += s[i++];
-  std::string rest(s.substr(i));
-  for (char& c : rest) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-  if (rest == "inf" || rest == "infinity" || rest == "nan") {
-    const double v = rest == "nan" ? std::nan("") : HUGE_VAL;
-    return clean == "-" ? -v : v;
-  }
-  // Digits with single underscores between them; returns how many digits were read.
-  auto digits = [&] {
-    std::size_t n = 0;
-    while (i < s.size()) {
-      if (ascii_digit(s[i])) {
-        clean += s[i++];
-        ++n;
-      } else if (s[i] == '_' && n > 0 && i + 1 < s.size() && ascii_digit(s[i + 1])) {
-        ++i;
-      } else {
-        break;
-      }
-    }
-    return n;
-  };
-  const bool int_part = digits() > 0;
-  bool frac_part = false;
-  if (i < s.size() && s[i] == '.') {
-    clean += s[i++];
-    frac_part = digits() > 0;
-  }
-  // "1." and ".5" are numbers; a bare sign or point is not.
-  if (!int_part && !frac_part) return std::nullopt;
-  if (!frac_part && clean.back() == '.') clean += '0';
-  if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
-    clean += s[i++];
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) clean += s[i++];
-    if (digits() == 0) return std::nullopt;
-  }
-  if (i != s.size()) return std::nullopt;
-  errno = 0;
-  return std::strtod(clean.c_str(), nullptr);  // ±HUGE_VAL on overflow, as Python's inf
 }
 
 enum class ParseInt { Ok, Invalid, Overflow };
@@ -205,7 +150,7 @@ Result<Value> do_float(State&, Args args, const Kwargs& kwargs) {
   if (v.is_undefined()) return fail(ErrorKind::UndefinedError, "float() of an undefined value");
   if (auto d = v.to_float()) return Value::from_float(*d);
   if (v.is_string() || v.is_bytes()) {
-    if (auto d = parse_py_float(v.str())) return Value::from_float(*d);
+    if (auto d = py_parse_float(v.str())) return Value::from_float(*d);
   }
   return fallback;
 }
@@ -237,7 +182,7 @@ Result<Value> do_int(State&, Args args, const Kwargs& kwargs) {
       break;
   }
   // Not an integer in that base: read it as a float and truncate ("42.7" → 42).
-  if (auto d = parse_py_float(v.str())) {
+  if (auto d = py_parse_float(v.str())) {
     if (std::isinf(*d) || std::isnan(*d)) return fallback;
     return int_of_float(*d, fallback, true);
   }

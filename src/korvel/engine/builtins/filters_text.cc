@@ -1,6 +1,7 @@
-// Built-in text filters — capitalize, escape (e), format, indent, lines, lower, replace, safe,
-// split, string, title, trim, upper, urlencode, wordcount — with Jinja2's arguments. Entry point:
-// add_text_filters. Filters that Jinja2 runs through markupsafe keep the safe mark of their input.
+// Built-in text filters — capitalize, escape (e), forceescape, format, indent, lines, lower,
+// replace, safe, split, string, title, trim, upper, urlencode, wordcount, xmlattr — with Jinja2's
+// arguments. Entry point: add_text_filters. Filters that Jinja2 runs through markupsafe keep the
+// safe mark of their input.
 #include <string>
 #include <vector>
 
@@ -49,6 +50,57 @@ Result<Value> do_escape(State&, Args args, const Kwargs& kwargs) {
   auto text = text_view(v, storage);
   if (!text) return std::unexpected(text.error());
   return Value::safe_string(html_escaped(*text));
+}
+
+// "<b>"|safe|forceescape → "&lt;b&gt;": escapes even a safe string.
+Result<Value> do_forceescape(State&, Args args, const Kwargs& kwargs) {
+  auto b = bind<1>("forceescape", args, kwargs, {"value"}, 1);
+  if (!b) return std::unexpected(b.error());
+  std::string storage;
+  auto text = text_view(*(*b)[0], storage);
+  if (!text) return std::unexpected(text.error());
+  return Value::safe_string(html_escaped(*text));
+}
+
+// {"class": "a<b", "id": 5, "skip": none}|xmlattr → ` class="a&lt;b" id="5"`; keys holding
+// white space, "/", ">" or "=" are refused, since they would end the attribute name.
+Result<Value> do_xmlattr(State& state, Args args, const Kwargs& kwargs) {
+  auto b = bind<2>("xmlattr", args, kwargs, {"d", "autospace"}, 1);
+  if (!b) return std::unexpected(b.error());
+  const Value& d = *(*b)[0];
+  if (!d.is_map()) {
+    if (d.is_undefined()) return fail(ErrorKind::UndefinedError, "xmlattr() of an undefined value");
+    return fail(ErrorKind::InvalidOperation,
+                "xmlattr() needs a map, not " + std::string(kind_name(d.kind())));
+  }
+  const bool autospace = !(*b)[1] || (*b)[1]->is_true();
+  std::string out;
+  for (const auto& [key, value] : d.map_entries()) {
+    if (value.is_none() || value.is_undefined()) continue;
+    auto k = str_arg("xmlattr", "key", key);
+    if (!k) return std::unexpected(k.error());
+    for (char c : *k) {
+      if (c == ' ' || (c >= '\t' && c <= '\r') || c == '/' || c == '>' || c == '=') {
+        return fail(ErrorKind::InvalidOperation,
+                    "xmlattr(): invalid character in attribute name: " + std::string(*k));
+      }
+    }
+    std::string storage;
+    auto text = text_view(value, storage);
+    if (!text) return std::unexpected(text.error());
+    if (!out.empty()) out += ' ';
+    write_html_escaped(*k, out);
+    out += "=\"";
+    if (value.is_safe()) {
+      out += *text;
+    } else {
+      write_html_escaped(*text, out);
+    }
+    out += '"';
+    if (auto r = check_built_size("xmlattr", out.size()); !r) return std::unexpected(r.error());
+  }
+  if (autospace && !out.empty()) out.insert(0, 1, ' ');
+  return Value::string_with_mark(std::move(out), html_escaping(state));
 }
 
 // "%s, %s!"|format("Hello", "World") → "Hello, World!"; "%(a)d"|format(a=1) → "1".
@@ -323,6 +375,7 @@ void add_text_filters(FilterTable& filters) {
   filters["capitalize"] = unary_text<capitalize_fn>("capitalize", true);  // "hELLO" → "Hello"
   filters["e"] = do_escape;
   filters["escape"] = do_escape;
+  filters["forceescape"] = do_forceescape;
   filters["format"] = do_format;
   filters["indent"] = do_indent;
   filters["lines"] = do_lines;
@@ -336,6 +389,7 @@ void add_text_filters(FilterTable& filters) {
   filters["upper"] = unary_text<upper_fn>("upper", true);  // "hello" → "HELLO"
   filters["urlencode"] = do_urlencode;
   filters["wordcount"] = do_wordcount;
+  filters["xmlattr"] = do_xmlattr;
 }
 
 }  // namespace korvel::engine::builtins::detail

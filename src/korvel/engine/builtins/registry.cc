@@ -8,6 +8,7 @@ namespace korvel::engine::builtins {
 
 void register_filters(FilterTable& filters) {
   detail::add_text_filters(filters);
+  detail::add_layout_filters(filters);
   detail::add_sequence_filters(filters);
   detail::add_number_filters(filters);
   detail::add_serialize_filters(filters);

@@ -2,7 +2,9 @@
 #include "korvel/engine/builtins/str_ops.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
 
 #include "korvel/engine/builtins/unicode_tables.hpp"
 #include "korvel/text/utf8.hpp"
@@ -104,6 +106,15 @@ void append_lower_at(std::string_view s, std::size_t i, const Utf8Char& c, std::
 
 bool is_title_separator(char32_t cp) noexcept {
   return cp == '-' || cp == '(' || cp == '{' || cp == '[' || cp == '<' || py_isspace(cp);
+}
+
+bool ascii_digit(char c) noexcept { return c >= '0' && c <= '9'; }
+
+bool is_ascii(std::string_view s) noexcept {
+  for (unsigned char c : s) {
+    if (c >= 0x80) return false;
+  }
+  return true;
 }
 
 bool is_line_break(char32_t cp) noexcept {
@@ -463,6 +474,57 @@ std::string ascii_number_text(std::string_view s) {
     }
   }
   return out;
+}
+
+// Python's float(text): optional white space, a sign, digits with single underscores between
+// them, an optional fraction and exponent, or inf / infinity / nan in any letter case.
+std::optional<double> py_parse_float(std::string_view text) {
+  std::string ascii;
+  if (!is_ascii(text)) {
+    ascii = ascii_number_text(text);
+    text = ascii;
+  }
+  std::string_view s = py_strip(text);
+  std::string clean;
+  std::size_t i = 0;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) clean += s[i++];
+  std::string rest(s.substr(i));
+  for (char& c : rest) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  if (rest == "inf" || rest == "infinity" || rest == "nan") {
+    const double v = rest == "nan" ? std::nan("") : HUGE_VAL;
+    return clean == "-" ? -v : v;
+  }
+  // Digits with single underscores between them; returns how many digits were read.
+  auto digits = [&] {
+    std::size_t n = 0;
+    while (i < s.size()) {
+      if (ascii_digit(s[i])) {
+        clean += s[i++];
+        ++n;
+      } else if (s[i] == '_' && n > 0 && i + 1 < s.size() && ascii_digit(s[i + 1])) {
+        ++i;
+      } else {
+        break;
+      }
+    }
+    return n;
+  };
+  const bool int_part = digits() > 0;
+  bool frac_part = false;
+  if (i < s.size() && s[i] == '.') {
+    clean += s[i++];
+    frac_part = digits() > 0;
+  }
+  // "1." and ".5" are numbers; a bare sign or point is not.
+  if (!int_part && !frac_part) return std::nullopt;
+  if (!frac_part && clean.back() == '.') clean += '0';
+  if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+    clean += s[i++];
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) clean += s[i++];
+    if (digits() == 0) return std::nullopt;
+  }
+  if (i != s.size()) return std::nullopt;
+  return std::strtod(clean.c_str(), nullptr);  // ±HUGE_VAL on overflow, as Python's inf
 }
 
 std::size_t count_words(std::string_view s) noexcept {

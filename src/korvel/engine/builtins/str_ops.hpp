@@ -60,6 +60,11 @@ std::string reverse_chars(std::string_view s);
 // number contains.
 std::string ascii_number_text(std::string_view s);
 
+// Python's float(text): optional white space, a sign, digits with single underscores between
+// them, an optional fraction and exponent, or inf / infinity / nan in any letter case; nullopt
+// for anything else.
+std::optional<double> py_parse_float(std::string_view text);
+
 // Number of `\w+` runs.
 std::size_t count_words(std::string_view s) noexcept;
 
