@@ -109,11 +109,11 @@ def render_with_jinja2(case: Case, env=None) -> str:
 
 def all_cases() -> list[Case]:
     from . import (builtin_tests, errors, expression_mix, expressions, filters, functions,
-                   loop_matrix, matrix, scoping_mix, statements, syntax, unicode_numbers,
+                   loop_matrix, markup, matrix, scoping_mix, statements, syntax, unicode_numbers,
                    whitespace)
 
     cases: list[Case] = []
-    for module in (syntax, whitespace, expressions, statements, filters, unicode_numbers,
+    for module in (syntax, whitespace, expressions, statements, markup, filters, unicode_numbers,
                    builtin_tests, functions,
                    errors, matrix, expression_mix, scoping_mix, loop_matrix):
         cases.extend(module.CASES)
