@@ -32,7 +32,10 @@ ADDRESS_SPACE_BYTES = 4 << 30
 
 
 def _cap_memory() -> None:
-    resource.setrlimit(resource.RLIMIT_AS, (ADDRESS_SPACE_BYTES, ADDRESS_SPACE_BYTES))
+    try:
+        resource.setrlimit(resource.RLIMIT_AS, (ADDRESS_SPACE_BYTES, ADDRESS_SPACE_BYTES))
+    except (OSError, ValueError):
+        pass  # a platform that cannot cap the address space runs the tool uncapped
 
 
 def find_tool() -> Path | None:
