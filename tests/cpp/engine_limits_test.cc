@@ -212,6 +212,34 @@ TEST(EngineLimits, ValuesBuiltByDoublingAreBounded) {
   ASSERT_TRUE(shown) << shown.error().display();
 }
 
+// An object that counts how many of its kind are alive.
+class Probe final : public korvel::engine::Object {
+ public:
+  explicit Probe(int* alive) : alive_(alive) { ++*alive_; }
+  ~Probe() override { --*alive_; }
+  std::string_view type_name() const override { return "probe"; }
+
+ private:
+  int* alive_;
+};
+
+TEST(EngineLimits, ReferenceCyclesAreFreedWhenRenderingEnds) {
+  int alive = 0;
+  Environment env = make_env();
+  env.add_function("probe", [&alive](State&, std::span<const Value>, const Kwargs&)
+                                -> Result<Value> { return Value::make_object<Probe>(&alive); });
+  const char* cases[] = {
+      "{% set ns = namespace() %}{% set ns.self = ns %}{% set ns.p = probe() %}",
+      "{% set a = namespace() %}{% set b = namespace(a=a) %}{% set a.b = [b, probe()] %}",
+      "{% for x in [1] %}{% set p = probe() %}{{ loop.changed(loop, p) }}{% endfor %}",
+      "{% set ns = namespace() %}{% set ns.p = probe() %}{{ missing.attr }}",  // fails midway
+  };
+  for (const char* src : cases) {
+    (void)env.render_named_str("t", src, json::Object{});
+    EXPECT_EQ(alive, 0) << src;
+  }
+}
+
 TEST(EngineLimits, OutputIsBounded) {
   // 2,000 rows of 200,000 bytes each would be 400 MB; the output bound stops it.
   json::Object ctx;

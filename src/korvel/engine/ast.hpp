@@ -87,7 +87,7 @@ struct Arg {
 };
 
 struct CallArgs {
-  std::span<const Arg> args;   // positional first, then keywords
+  std::span<const Arg> args;         // positional first, then keywords
   const Expr* dyn_args = nullptr;    // *expr
   const Expr* dyn_kwargs = nullptr;  // **expr
 };
@@ -168,9 +168,9 @@ enum class TargetKind : std::uint8_t { Name, Tuple, NamespaceAttr };
 struct Target {
   TargetKind kind;
   std::uint32_t line;
-  std::string_view name;                   // Name, NamespaceAttr (the namespace variable)
-  std::string_view attr;                   // NamespaceAttr
-  std::span<const Target* const> items;    // Tuple
+  std::string_view name;                 // Name, NamespaceAttr (the namespace variable)
+  std::string_view attr;                 // NamespaceAttr
+  std::span<const Target* const> items;  // Tuple
 };
 
 // ---------------------------------------------------------------- statements

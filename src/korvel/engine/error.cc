@@ -5,27 +5,48 @@ namespace korvel::engine {
 
 std::string_view kind_text(ErrorKind kind) noexcept {
   switch (kind) {
-    case ErrorKind::NonPrimitive: return "not a primitive";
-    case ErrorKind::NonKey: return "not a key type";
-    case ErrorKind::InvalidOperation: return "invalid operation";
-    case ErrorKind::SyntaxError: return "syntax error";
-    case ErrorKind::TemplateNotFound: return "template not found";
-    case ErrorKind::TooManyArguments: return "too many arguments";
-    case ErrorKind::MissingArgument: return "missing argument";
-    case ErrorKind::UnknownFilter: return "unknown filter";
-    case ErrorKind::UnknownTest: return "unknown test";
-    case ErrorKind::UnknownFunction: return "unknown function";
-    case ErrorKind::UnknownMethod: return "unknown method";
-    case ErrorKind::BadEscape: return "bad string escape";
-    case ErrorKind::UndefinedError: return "undefined value";
-    case ErrorKind::BadSerialization: return "could not serialize to value";
-    case ErrorKind::CannotDeserialize: return "cannot deserialize";
-    case ErrorKind::BadInclude: return "could not render include";
-    case ErrorKind::EvalBlock: return "could not render block";
-    case ErrorKind::CannotUnpack: return "cannot unpack";
-    case ErrorKind::WriteFailure: return "failed to write output";
-    case ErrorKind::InvalidDelimiter: return "invalid custom delimiters";
-    case ErrorKind::UnknownBlock: return "unknown block";
+    case ErrorKind::NonPrimitive:
+      return "not a primitive";
+    case ErrorKind::NonKey:
+      return "not a key type";
+    case ErrorKind::InvalidOperation:
+      return "invalid operation";
+    case ErrorKind::SyntaxError:
+      return "syntax error";
+    case ErrorKind::TemplateNotFound:
+      return "template not found";
+    case ErrorKind::TooManyArguments:
+      return "too many arguments";
+    case ErrorKind::MissingArgument:
+      return "missing argument";
+    case ErrorKind::UnknownFilter:
+      return "unknown filter";
+    case ErrorKind::UnknownTest:
+      return "unknown test";
+    case ErrorKind::UnknownFunction:
+      return "unknown function";
+    case ErrorKind::UnknownMethod:
+      return "unknown method";
+    case ErrorKind::BadEscape:
+      return "bad string escape";
+    case ErrorKind::UndefinedError:
+      return "undefined value";
+    case ErrorKind::BadSerialization:
+      return "could not serialize to value";
+    case ErrorKind::CannotDeserialize:
+      return "cannot deserialize";
+    case ErrorKind::BadInclude:
+      return "could not render include";
+    case ErrorKind::EvalBlock:
+      return "could not render block";
+    case ErrorKind::CannotUnpack:
+      return "cannot unpack";
+    case ErrorKind::WriteFailure:
+      return "failed to write output";
+    case ErrorKind::InvalidDelimiter:
+      return "invalid custom delimiters";
+    case ErrorKind::UnknownBlock:
+      return "unknown block";
   }
   return "invalid operation";
 }

@@ -88,7 +88,8 @@ class MacroObject final : public Object, public std::enable_shared_from_this<Mac
   std::string_view type_name() const override { return "macro"; }
   bool is_callable() const override { return true; }
   Result<Value> call(State& state, std::span<const Value> args, const Kwargs& kwargs) override {
-    if (!state.evaluator()) return fail(ErrorKind::InvalidOperation, "macro called outside rendering");
+    if (!state.evaluator())
+      return fail(ErrorKind::InvalidOperation, "macro called outside rendering");
     return state.evaluator()->call_macro(*this, args, kwargs);
   }
   Value get_attr(std::string_view name) const override {
@@ -127,10 +128,13 @@ class LoopObject final : public Object {
   bool is_callable() const override { return node->recursive; }
   Result<Value> call(State& state, std::span<const Value> args, const Kwargs& kwargs) override {
     if (!node->recursive) {
-      return fail(ErrorKind::InvalidOperation, "loop is not recursive; mark it recursive to call it");
+      return fail(ErrorKind::InvalidOperation,
+                  "loop is not recursive; mark it recursive to call it");
     }
-    if (!kwargs.empty()) return fail(ErrorKind::TooManyArguments, "loop() takes no keyword arguments");
-    if (!state.evaluator()) return fail(ErrorKind::InvalidOperation, "loop called outside rendering");
+    if (!kwargs.empty())
+      return fail(ErrorKind::TooManyArguments, "loop() takes no keyword arguments");
+    if (!state.evaluator())
+      return fail(ErrorKind::InvalidOperation, "loop called outside rendering");
     return state.evaluator()->call_loop(*this, args);
   }
   Value get_attr(std::string_view name) const override {
@@ -153,12 +157,14 @@ class LoopObject final : public Object {
                                            std::span<const Value> args,
                                            const Kwargs& kwargs) override {
     if (name == "cycle") {
-      if (!kwargs.empty()) return fail(ErrorKind::TooManyArguments, "cycle() takes no keyword arguments");
+      if (!kwargs.empty())
+        return fail(ErrorKind::TooManyArguments, "cycle() takes no keyword arguments");
       if (args.empty()) return fail(ErrorKind::MissingArgument, "no items for cycling given");
       return Result<Value>(args[index0 % args.size()]);
     }
     if (name == "changed") {
-      if (!kwargs.empty()) return fail(ErrorKind::TooManyArguments, "changed() takes no keyword arguments");
+      if (!kwargs.empty())
+        return fail(ErrorKind::TooManyArguments, "changed() takes no keyword arguments");
       std::vector<Value> now(args.begin(), args.end());
       const bool changed = !has_last || now.size() != last.size() ||
                            !std::equal(now.begin(), now.end(), last.begin());
@@ -202,6 +208,11 @@ Evaluator::Evaluator(const Environment& env, std::string_view template_name, Esc
   using FormatPtr = Result<void> (*)(Output&, State&, const Value&);
   const FormatPtr* target = data_.formatter.target<FormatPtr>();
   default_formatter_ = target && *target == &default_format;
+}
+
+Evaluator::~Evaluator() {
+  // Break any cycle a template made through namespace attributes, so the values are freed.
+  for (const Value& ns : assigned_namespaces_) clear_namespace(ns);
 }
 
 std::unexpected<Error> Evaluator::located(Error e, std::uint32_t line) const {
@@ -274,9 +285,12 @@ Result<Flow> Evaluator::exec(const Stmt* s) {
       if (!r) return located(std::move(r.error()), s->line);
       return Flow::Normal;
     }
-    case StmtKind::Break: return Flow::Break;
-    case StmtKind::Continue: return Flow::Continue;
-    default: break;
+    case StmtKind::Break:
+      return Flow::Break;
+    case StmtKind::Continue:
+      return Flow::Continue;
+    default:
+      break;
   }
   if (auto st = check_stack(); !st) return located(std::move(st.error()), s->line);
   switch (s->kind) {
@@ -288,8 +302,10 @@ Result<Flow> Evaluator::exec(const Stmt* s) {
       }
       return exec_body(n->otherwise);
     }
-    case StmtKind::For: return exec_for_stmt(static_cast<const ForStmt*>(s));
-    default: return exec_other(s);
+    case StmtKind::For:
+      return exec_for_stmt(static_cast<const ForStmt*>(s));
+    default:
+      return exec_other(s);
   }
 }
 
@@ -388,7 +404,8 @@ Result<Flow> Evaluator::exec_other(const Stmt* s) {
       Value name = KV_TRY(eval(n->template_name));
       return located(Error(ErrorKind::TemplateNotFound, name.to_display()), s->line);
     }
-    default: return Flow::Normal;
+    default:
+      return Flow::Normal;
   }
 }
 
@@ -448,6 +465,7 @@ Result<Flow> Evaluator::exec_for(const ForStmt* s, Value iterable, int depth0,
     if (*f == Flow::Break) break;
   }
   loop->active = false;
+  loop->last.clear();  // may hold the loop itself (`loop.changed(loop)`): no cycle outlives it
   return Flow::Normal;
 }
 
@@ -535,9 +553,9 @@ Result<Value> Evaluator::call_macro(const MacroObject& m, std::span<const Value>
       return fail(ErrorKind::TooManyArguments,
                   "macro '" + std::string(def.name) + "' does not take a caller");
     }
-    return fail(ErrorKind::TooManyArguments, "macro '" + std::string(def.name) +
-                                                 "' takes no keyword argument '" + kw[0].first +
-                                                 "'");
+    return fail(
+        ErrorKind::TooManyArguments,
+        "macro '" + std::string(def.name) + "' takes no keyword argument '" + kw[0].first + "'");
   }
   if (def.uses_varargs) {
     std::vector<Value> rest;
@@ -549,8 +567,8 @@ Result<Value> Evaluator::call_macro(const MacroObject& m, std::span<const Value>
                                                  " argument(s)");
   }
   if (m.has_closure && !same_name(def.name, kCallerName) && !call.find(def.name)) {
-    call.set(def.name, Value::from_object(
-                           std::const_pointer_cast<MacroObject>(m.shared_from_this())));
+    call.set(def.name,
+             Value::from_object(std::const_pointer_cast<MacroObject>(m.shared_from_this())));
   }
   ++call_depth_;
   std::string captured;
@@ -601,7 +619,9 @@ Result<void> Evaluator::exec_call_block(const CallBlockStmt* s) {
 
 Result<void> Evaluator::assign(const Target* t, Value v, Frame& frame) {
   switch (t->kind) {
-    case TargetKind::Name: frame.set(t->name, std::move(v)); return {};
+    case TargetKind::Name:
+      frame.set(t->name, std::move(v));
+      return {};
     case TargetKind::Tuple: {
       if (!v.is_seq() && !v.is_string() && !v.is_map() && !v.is_bytes() && !v.is_object()) {
         return fail(ErrorKind::CannotUnpack,
@@ -622,9 +642,14 @@ Result<void> Evaluator::assign(const Target* t, Value v, Frame& frame) {
     case TargetKind::NamespaceAttr: {
       Value ns = lookup(t->name);
       if (!is_namespace(ns)) {
-        return fail(ErrorKind::InvalidOperation,
-                    "cannot assign attribute on non-namespace object '" + std::string(t->name) +
-                        "'");
+        return fail(
+            ErrorKind::InvalidOperation,
+            "cannot assign attribute on non-namespace object '" + std::string(t->name) + "'");
+      }
+      if (std::find_if(assigned_namespaces_.begin(), assigned_namespaces_.end(),
+                       [&](const Value& seen) { return seen.as_object() == ns.as_object(); }) ==
+          assigned_namespaces_.end()) {
+        assigned_namespaces_.push_back(ns);
       }
       return ns.as_object()->set_attr(t->attr, std::move(v));
     }
@@ -647,7 +672,8 @@ Value Evaluator::lookup(std::string_view name) {
 
 Result<Value> Evaluator::eval(const Expr* e) {
   auto r = eval_inner(e);
-  if (!r) [[unlikely]] return located(std::move(r.error()), e->line);
+  if (!r) [[unlikely]]
+    return located(std::move(r.error()), e->line);
   return r;
 }
 
@@ -669,8 +695,8 @@ Result<void> Evaluator::eval_args(const CallArgs& call, ArgBuffer& args, Kwargs&
   if (call.dyn_kwargs) {
     Value v = KV_TRY(eval(call.dyn_kwargs));
     if (!v.is_map()) {
-      return fail(ErrorKind::InvalidOperation, "argument after ** must be a map, not " +
-                                                   std::string(kind_name(v.kind())));
+      return fail(ErrorKind::InvalidOperation,
+                  "argument after ** must be a map, not " + std::string(kind_name(v.kind())));
     }
     for (auto& [k, val] : v.map_entries()) {
       auto key = k.as_str();
@@ -817,10 +843,18 @@ Result<Value> Evaluator::eval_compare(const CompareExpr* e) {
     Value right = KV_TRY(eval(c.rhs));
     bool ok = false;
     switch (c.op) {
-      case CmpOp::Eq: ok = left == right; break;
-      case CmpOp::Ne: ok = !(left == right); break;
-      case CmpOp::In: ok = KV_TRY(contains(right, left)); break;
-      case CmpOp::NotIn: ok = !KV_TRY(contains(right, left)); break;
+      case CmpOp::Eq:
+        ok = left == right;
+        break;
+      case CmpOp::Ne:
+        ok = !(left == right);
+        break;
+      case CmpOp::In:
+        ok = KV_TRY(contains(right, left));
+        break;
+      case CmpOp::NotIn:
+        ok = !KV_TRY(contains(right, left));
+        break;
       default: {
         if (left.is_undefined() || right.is_undefined()) return undefined_error();
         const int cmp = KV_TRY(compare(left, right));
@@ -931,11 +965,16 @@ Result<Value> Evaluator::eval_inner(const Expr* e) {
     case ExprKind::Const: {
       const auto* c = static_cast<const ConstExpr*>(e);
       switch (c->ck) {
-        case ConstKind::None: return Value::none();
-        case ConstKind::Bool: return Value::from_bool(c->b);
-        case ConstKind::Int: return Value::from_int(c->i);
-        case ConstKind::Float: return Value::from_float(c->f);
-        case ConstKind::String: return Value::borrowed_string(c->s);
+        case ConstKind::None:
+          return Value::none();
+        case ConstKind::Bool:
+          return Value::from_bool(c->b);
+        case ConstKind::Int:
+          return Value::from_int(c->i);
+        case ConstKind::Float:
+          return Value::from_float(c->f);
+        case ConstKind::String:
+          return Value::borrowed_string(c->s);
       }
       return Value();
     }
@@ -947,7 +986,8 @@ Result<Value> Evaluator::eval_inner(const Expr* e) {
       if (const json::Value* v = find_json_member(context_, name)) return Value::from_json(*v);
       return lookup(name);
     }
-    default: break;
+    default:
+      break;
   }
   switch (e->kind) {
     case ExprKind::GetAttr: {
@@ -966,10 +1006,14 @@ Result<Value> Evaluator::eval_inner(const Expr* e) {
       if (base.is_undefined()) return undefined_error();
       return base.get_item(key);
     }
-    case ExprKind::Slice: return fail(ErrorKind::InvalidOperation, "slice outside of a subscript");
-    case ExprKind::Call: return eval_call(static_cast<const CallExpr*>(e));
-    case ExprKind::Filter: return eval_filter(static_cast<const FilterExpr*>(e), nullptr);
-    case ExprKind::Test: return eval_test(static_cast<const TestExpr*>(e));
+    case ExprKind::Slice:
+      return fail(ErrorKind::InvalidOperation, "slice outside of a subscript");
+    case ExprKind::Call:
+      return eval_call(static_cast<const CallExpr*>(e));
+    case ExprKind::Filter:
+      return eval_filter(static_cast<const FilterExpr*>(e), nullptr);
+    case ExprKind::Test:
+      return eval_test(static_cast<const TestExpr*>(e));
     case ExprKind::Not: {
       Value v = KV_TRY(eval(static_cast<const UnaryExpr*>(e)->operand));
       return Value::from_bool(!v.is_true());
@@ -1002,8 +1046,10 @@ Result<Value> Evaluator::eval_inner(const Expr* e) {
     }
     case ExprKind::Concat:
     case ExprKind::List:
-    case ExprKind::Dict: return eval_aggregate(e);
-    case ExprKind::Compare: return eval_compare(static_cast<const CompareExpr*>(e));
+    case ExprKind::Dict:
+      return eval_aggregate(e);
+    case ExprKind::Compare:
+      return eval_compare(static_cast<const CompareExpr*>(e));
     case ExprKind::Cond: {
       const auto* c = static_cast<const CondExpr*>(e);
       Value t = KV_TRY(eval(c->test));
@@ -1011,7 +1057,8 @@ Result<Value> Evaluator::eval_inner(const Expr* e) {
       if (c->otherwise) return eval(c->otherwise);
       return Value();
     }
-    default: return Value();
+    default:
+      return Value();
   }
 }
 
@@ -1052,7 +1099,8 @@ Result<Value> Evaluator::eval_aggregate(const Expr* e) {
       }
       return Value::from_map(std::move(entries));
     }
-    default: return Value();
+    default:
+      return Value();
   }
 }
 

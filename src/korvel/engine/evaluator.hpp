@@ -83,6 +83,7 @@ class Evaluator {
             const json::Object& context);
   Evaluator(const Evaluator&) = delete;
   Evaluator& operator=(const Evaluator&) = delete;
+  ~Evaluator();
 
   Result<void> render(Body body, std::string& out);
 
@@ -124,7 +125,8 @@ class Evaluator {
   Result<void> check_stack() const {
     const auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
     const std::uintptr_t used = stack_base_ > here ? stack_base_ - here : here - stack_base_;
-    if (used > kMaxStackBytes) [[unlikely]] return stack_exhausted();
+    if (used > kMaxStackBytes) [[unlikely]]
+      return stack_exhausted();
     return {};
   }
   [[gnu::noinline]] Result<void> stack_exhausted() const;
@@ -141,6 +143,7 @@ class Evaluator {
   int call_depth_ = 0;
   std::uintptr_t stack_base_;
   bool default_formatter_;
+  std::vector<Value> assigned_namespaces_;
 
   friend class LoopObject;
 };

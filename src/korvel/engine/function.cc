@@ -20,12 +20,23 @@ void write_html_escaped(std::string_view text, std::string& out) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char* rep;
     switch (text[i]) {
-      case '&': rep = "&amp;"; break;
-      case '<': rep = "&lt;"; break;
-      case '>': rep = "&gt;"; break;
-      case '"': rep = "&#34;"; break;
-      case '\'': rep = "&#39;"; break;
-      default: continue;
+      case '&':
+        rep = "&amp;";
+        break;
+      case '<':
+        rep = "&lt;";
+        break;
+      case '>':
+        rep = "&gt;";
+        break;
+      case '"':
+        rep = "&#34;";
+        break;
+      case '\'':
+        rep = "&#39;";
+        break;
+      default:
+        continue;
     }
     out.append(text.data() + run, i - run);
     out += rep;

@@ -1,5 +1,6 @@
-// korvel::engine callable shapes — the signatures of filters, tests, functions, the formatter and the
-// renderer's callbacks, the escape choice a rendering carries, and the name tables built-ins fill.
+// korvel::engine callable shapes — the signatures of filters, tests, functions, the formatter and
+// the renderer's callbacks, the escape choice a rendering carries, and the name tables built-ins
+// fill.
 #pragma once
 
 #include <functional>

@@ -30,8 +30,7 @@ constexpr int kVariable = 0, kBlock = 1, kComment = 2;
 
 }  // namespace
 
-Lexer::Lexer(std::string_view source, const LexerOptions& options)
-    : src_(source), opt_(options) {
+Lexer::Lexer(std::string_view source, const LexerOptions& options) : src_(source), opt_(options) {
   const SyntaxConfig& s = *options.syntax;
   starts_[kVariable] = s.variable_start;
   starts_[kBlock] = s.block_start;
@@ -193,9 +192,9 @@ Result<Token> Lexer::lex_root() {
       return t;
     }
     const std::size_t marker_end = p + starts_[which].size();
-    const char sign =
-        marker_end < n && (src_[marker_end] == '-' || src_[marker_end] == '+') ? src_[marker_end]
-                                                                               : 0;
+    const char sign = marker_end < n && (src_[marker_end] == '-' || src_[marker_end] == '+')
+                          ? src_[marker_end]
+                          : 0;
     const std::size_t data_end = strip_before(pos_, p, sign, which != kVariable);
     Token data{Tok::Data, Op::None, line_, src_.substr(pos_, data_end - pos_)};
     std::size_t raw_content = 0;
@@ -225,8 +224,7 @@ Result<Token> Lexer::lex_root() {
       if (!data.text.empty()) return data;
       continue;
     }
-    Token begin{which == kVariable ? Tok::VariableBegin : Tok::BlockBegin, Op::None, tag_line,
-                {}};
+    Token begin{which == kVariable ? Tok::VariableBegin : Tok::BlockBegin, Op::None, tag_line, {}};
     mode_ = which == kVariable ? Mode::Variable : Mode::Block;
     balance_.clear();
     if (data.text.empty()) return begin;
@@ -250,12 +248,12 @@ Result<Token> Lexer::lex_tag() {
   }
   const std::string_view rest = src_.substr(pos_);
   const std::string_view end = mode_ == Mode::Block ? block_end_ : var_end_;
-  if (balance_.empty() && !end.empty() &&
-      (rest[0] == end[0] || rest[0] == '-' || rest[0] == '+')) {
+  if (balance_.empty() && !end.empty() && (rest[0] == end[0] || rest[0] == '-' || rest[0] == '+')) {
     char sign = 0;
     bool found = false;
     {
-      if (rest.size() > end.size() && (rest[0] == '-' || (rest[0] == '+' && mode_ == Mode::Block)) &&
+      if (rest.size() > end.size() &&
+          (rest[0] == '-' || (rest[0] == '+' && mode_ == Mode::Block)) &&
           rest.substr(1).starts_with(end)) {
         sign = rest[0];
         found = true;
@@ -416,22 +414,53 @@ Result<Token> Lexer::lex_tag() {
         t.op = Op::Lt;
       }
       break;
-    case '+': t.op = Op::Add; break;
-    case '-': t.op = Op::Sub; break;
-    case '%': t.op = Op::Mod; break;
-    case '~': t.op = Op::Tilde; break;
-    case '[': t.op = Op::LBracket; break;
-    case ']': t.op = Op::RBracket; break;
-    case '(': t.op = Op::LParen; break;
-    case ')': t.op = Op::RParen; break;
-    case '{': t.op = Op::LBrace; break;
-    case '}': t.op = Op::RBrace; break;
-    case '.': t.op = Op::Dot; break;
-    case ':': t.op = Op::Colon; break;
-    case '|': t.op = Op::Pipe; break;
-    case ',': t.op = Op::Comma; break;
-    case ';': t.op = Op::Semicolon; break;
-    default: break;
+    case '+':
+      t.op = Op::Add;
+      break;
+    case '-':
+      t.op = Op::Sub;
+      break;
+    case '%':
+      t.op = Op::Mod;
+      break;
+    case '~':
+      t.op = Op::Tilde;
+      break;
+    case '[':
+      t.op = Op::LBracket;
+      break;
+    case ']':
+      t.op = Op::RBracket;
+      break;
+    case '(':
+      t.op = Op::LParen;
+      break;
+    case ')':
+      t.op = Op::RParen;
+      break;
+    case '{':
+      t.op = Op::LBrace;
+      break;
+    case '}':
+      t.op = Op::RBrace;
+      break;
+    case '.':
+      t.op = Op::Dot;
+      break;
+    case ':':
+      t.op = Op::Colon;
+      break;
+    case '|':
+      t.op = Op::Pipe;
+      break;
+    case ',':
+      t.op = Op::Comma;
+      break;
+    case ';':
+      t.op = Op::Semicolon;
+      break;
+    default:
+      break;
   }
   if (t.op != Op::None) {
     const std::string_view text = src_.substr(pos_, len);

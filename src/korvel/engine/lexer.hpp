@@ -100,7 +100,7 @@ class Lexer {
   LexerOptions opt_;
   std::string_view starts_[3];  // variable, block, comment
   std::string_view var_end_, block_end_, comment_end_;
-  std::string first_chars_;     // distinct first bytes of the three start markers
+  std::string first_chars_;  // distinct first bytes of the three start markers
   std::size_t pos_ = 0;
   std::uint32_t line_ = 1;
   Mode mode_ = Mode::Root;

@@ -27,8 +27,8 @@ std::optional<Result<Value>> Object::call_method(State& state, std::string_view 
 }
 
 Result<void> Object::set_attr(std::string_view name, Value /*value*/) {
-  return fail(ErrorKind::InvalidOperation, "cannot assign attribute '" + std::string(name) +
-                                               "' on " + std::string(type_name()));
+  return fail(ErrorKind::InvalidOperation,
+              "cannot assign attribute '" + std::string(name) + "' on " + std::string(type_name()));
 }
 
 void Object::write_display(std::string& out) const {
@@ -63,6 +63,10 @@ class Namespace final : public Object {
   std::optional<Result<Value>> call_method(State&, std::string_view, std::span<const Value>,
                                            const Kwargs&) override {
     return std::nullopt;
+  }
+  void clear() noexcept {
+    auto dropped = std::move(attrs_);
+    attrs_.clear();
   }
   // Attributes are listed flat (nested objects by type only), so a namespace holding itself
   // displays without recursion.
@@ -118,6 +122,10 @@ Value make_namespace(std::vector<std::pair<std::string, Value>> attributes) {
 
 bool is_namespace(const Value& value) noexcept {
   return dynamic_cast<const Namespace*>(value.as_object()) != nullptr;
+}
+
+void clear_namespace(const Value& value) noexcept {
+  if (auto* ns = dynamic_cast<Namespace*>(value.as_object())) ns->clear();
 }
 
 Value make_function_value(std::string name, FunctionFn fn) {

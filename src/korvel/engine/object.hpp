@@ -62,6 +62,10 @@ Value make_namespace(std::vector<std::pair<std::string, Value>> attributes = {})
 // True when the value is a namespace object.
 bool is_namespace(const Value& value) noexcept;
 
+// Drops every attribute of a namespace. The engine does this to the namespaces a rendering
+// assigned to when the rendering ends, since `{% set ns.self = ns %}` forms a reference cycle.
+void clear_namespace(const Value& value) noexcept;
+
 // A callable object wrapping a function (for a registered function used as a value).
 Value make_function_value(std::string name, FunctionFn fn);
 

@@ -1,5 +1,6 @@
-// korvel::engine::Output — where a rendering writes its text. Appends to one string; refuses a write
-// that would take the text past its size bound, so no template can exhaust memory through output.
+// korvel::engine::Output — where a rendering writes its text. Appends to one string; refuses a
+// write that would take the text past its size bound, so no template can exhaust memory through
+// output.
 #pragma once
 
 #include <cstddef>

@@ -26,8 +26,9 @@ using Names = std::initializer_list<std::string_view>;
 class Parser {
  public:
   Parser(std::string_view source, const EnvironmentData& env, Arena& arena)
-      : env_(env), arena_(arena), lexer_(source, LexerOptions{&env.syntax, env.trim_blocks,
-                                                              env.lstrip_blocks}) {
+      : env_(env),
+        arena_(arena),
+        lexer_(source, LexerOptions{&env.syntax, env.trim_blocks, env.lstrip_blocks}) {
     names_.insert({kLoopName, kCallerName, kVarargsName, kKwargsName});
   }
 
@@ -85,21 +86,30 @@ class Parser {
 
   std::string describe(const Token& t) const {
     switch (t.type) {
-      case Tok::Eof: return "end of template";
-      case Tok::Data: return "template data";
-      case Tok::VariableBegin: return "begin of print statement";
-      case Tok::VariableEnd: return "end of print statement";
-      case Tok::BlockBegin: return "begin of statement block";
-      case Tok::BlockEnd: return "end of statement block";
-      case Tok::String: return "string";
+      case Tok::Eof:
+        return "end of template";
+      case Tok::Data:
+        return "template data";
+      case Tok::VariableBegin:
+        return "begin of print statement";
+      case Tok::VariableEnd:
+        return "end of print statement";
+      case Tok::BlockBegin:
+        return "begin of statement block";
+      case Tok::BlockEnd:
+        return "end of statement block";
+      case Tok::String:
+        return "string";
       case Tok::Integer:
-      case Tok::Float: return "number";
-      default: return "'" + std::string(t.text) + "'";
+      case Tok::Float:
+        return "number";
+      default:
+        return "'" + std::string(t.text) + "'";
     }
   }
 
-  std::unexpected<Error> fail_at(std::string detail, std::uint32_t line, ErrorKind kind =
-                                                                            ErrorKind::SyntaxError) {
+  std::unexpected<Error> fail_at(std::string detail, std::uint32_t line,
+                                 ErrorKind kind = ErrorKind::SyntaxError) {
     Error e(kind, std::move(detail));
     e.set_line(line);
     return std::unexpected(std::move(e));
@@ -179,7 +189,8 @@ class Parser {
     std::vector<const Stmt*> body;
     while (true) {
       switch (cur_.type) {
-        case Tok::Eof: return keep(body);
+        case Tok::Eof:
+          return keep(body);
         case Tok::Data: {
           auto* s = arena_.make<DataStmt>(DataStmt{{StmtKind::Data, cur_.line}, cur_.text});
           body.push_back(s);
@@ -264,13 +275,13 @@ class Parser {
         return fail_at("'" + std::string(tag) + "' outside of a loop", line);
       }
       KV_CHECK(advance());
-      out.push_back(arena_.make<Stmt>(
-          Stmt{tag == "break" ? StmtKind::Break : StmtKind::Continue, line}));
+      out.push_back(
+          arena_.make<Stmt>(Stmt{tag == "break" ? StmtKind::Break : StmtKind::Continue, line}));
       return {};
     }
     static constexpr std::string_view kEndTags[] = {
-        "endfor", "else",     "elif",    "endif",   "endset",  "endmacro",     "endcall",
-        "endfilter", "endwith", "endblock", "endraw", "endautoescape"};
+        "endfor",  "else",      "elif",    "endif",    "endset", "endmacro",
+        "endcall", "endfilter", "endwith", "endblock", "endraw", "endautoescape"};
     for (auto e : kEndTags) {
       if (tag == e) return fail_at("unexpected '" + std::string(tag) + "'", line);
     }
@@ -341,7 +352,8 @@ class Parser {
     soft_ = false;
     Body body = KV_TRY(parse_statements({"endset"}, true, "set", line));
     soft_ = soft;
-    return arena_.make<SetBlockStmt>(SetBlockStmt{{StmtKind::SetBlock, line}, target, filter, body});
+    return arena_.make<SetBlockStmt>(
+        SetBlockStmt{{StmtKind::SetBlock, line}, target, filter, body});
   }
 
   Result<std::vector<Param>> parse_signature() {
@@ -425,7 +437,8 @@ class Parser {
     soft_ = false;
     Body body = KV_TRY(parse_statements({"endfilter"}, true, "filter", line));
     soft_ = soft;
-    return arena_.make<FilterBlockStmt>(FilterBlockStmt{{StmtKind::FilterBlock, line}, filter, body});
+    return arena_.make<FilterBlockStmt>(
+        FilterBlockStmt{{StmtKind::FilterBlock, line}, filter, body});
   }
 
   Result<const Stmt*> parse_with() {
@@ -476,10 +489,9 @@ class Parser {
     loop_depth_ = loops;
     if (required) {
       for (const Stmt* s : body) {
-        const bool blank =
-            s->kind == StmtKind::Data &&
-            static_cast<const DataStmt*>(s)->text.find_first_not_of(" \t\r\n\f\v") ==
-                std::string_view::npos;
+        const bool blank = s->kind == StmtKind::Data &&
+                           static_cast<const DataStmt*>(s)->text.find_first_not_of(" \t\r\n\f\v") ==
+                               std::string_view::npos;
         if (!blank) return fail_at("required blocks can only contain comments or whitespace", line);
       }
     }
@@ -731,13 +743,26 @@ class Parser {
       std::optional<CmpOp> op;
       if (cur_.type == Tok::Op) {
         switch (cur_.op) {
-          case Op::Eq: op = CmpOp::Eq; break;
-          case Op::Ne: op = CmpOp::Ne; break;
-          case Op::Lt: op = CmpOp::Lt; break;
-          case Op::Le: op = CmpOp::Le; break;
-          case Op::Gt: op = CmpOp::Gt; break;
-          case Op::Ge: op = CmpOp::Ge; break;
-          default: break;
+          case Op::Eq:
+            op = CmpOp::Eq;
+            break;
+          case Op::Ne:
+            op = CmpOp::Ne;
+            break;
+          case Op::Lt:
+            op = CmpOp::Lt;
+            break;
+          case Op::Le:
+            op = CmpOp::Le;
+            break;
+          case Op::Gt:
+            op = CmpOp::Gt;
+            break;
+          case Op::Ge:
+            op = CmpOp::Ge;
+            break;
+          default:
+            break;
         }
         if (op) KV_CHECK(advance());
       } else if (is_name("in")) {
@@ -931,7 +956,8 @@ class Parser {
         if (t.op == Op::LBracket) return parse_list();
         if (t.op == Op::LBrace) return parse_dict();
         break;
-      default: break;
+      default:
+        break;
     }
     return fail_at("unexpected " + describe(t), t.line);
   }
@@ -1160,8 +1186,7 @@ class Parser {
       if (is_op(Op::LParen)) args = KV_TRY(parse_call_args(&h));
       const FilterFn* fn = find_filter(env_, name);
       if (!fn && !soft_) {
-        return fail_at(std::string(name), line,
-                       ErrorKind::UnknownFilter);
+        return fail_at(std::string(name), line, ErrorKind::UnknownFilter);
       }
       FilterExpr f{};
       f.input = node;
@@ -1186,9 +1211,9 @@ class Parser {
     int h = 0;
     if (is_op(Op::LParen)) {
       args = KV_TRY(parse_call_args(&h));
-    } else if ((cur_.type == Tok::Name || cur_.type == Tok::String ||
-                cur_.type == Tok::Integer || cur_.type == Tok::Float || is_op(Op::LParen) ||
-                is_op(Op::LBracket) || is_op(Op::LBrace)) &&
+    } else if ((cur_.type == Tok::Name || cur_.type == Tok::String || cur_.type == Tok::Integer ||
+                cur_.type == Tok::Float || is_op(Op::LParen) || is_op(Op::LBracket) ||
+                is_op(Op::LBrace)) &&
                !is_any_name({"else", "or", "and"})) {
       if (is_name("is")) return fail_at("you cannot chain multiple tests with is", cur_.line);
       const Expr* arg = KV_TRY(parse_primary());
@@ -1254,8 +1279,8 @@ class Parser {
     auto r = std::from_chars(digits.data(), digits.data() + digits.size(), v);
     if (r.ec == std::errc::result_out_of_range) {
       const auto e = digits.find_first_of("eE");
-      const bool negative_exp = e != std::string::npos && e + 1 < digits.size() &&
-                                digits[e + 1] == '-';
+      const bool negative_exp =
+          e != std::string::npos && e + 1 < digits.size() && digits[e + 1] == '-';
       return negative_exp ? 0.0 : std::numeric_limits<double>::infinity();
     }
     return v;
@@ -1264,7 +1289,9 @@ class Parser {
   // Python string-literal escapes: \\ \' \" \a \b \f \n \r \t \v, octal, \xhh, \uXXXX,
   // \UXXXXXXXX, backslash-newline; any other backslash is kept as written.
   Result<void> decode_string(std::string_view raw, std::string& out, std::uint32_t line) {
-    auto bad = [&](std::string detail) { return fail_at(std::move(detail), line, ErrorKind::BadEscape); };
+    auto bad = [&](std::string detail) {
+      return fail_at(std::move(detail), line, ErrorKind::BadEscape);
+    };
     for (std::size_t i = 0; i < raw.size(); ++i) {
       const char c = raw[i];
       if (c == '\n') ++line;
@@ -1274,17 +1301,39 @@ class Parser {
       }
       const char e = raw[++i];
       switch (e) {
-        case '\\': out += '\\'; break;
-        case '\'': out += '\''; break;
-        case '"': out += '"'; break;
-        case 'a': out += '\a'; break;
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        case 't': out += '\t'; break;
-        case 'v': out += '\v'; break;
-        case '\n': ++line; break;
+        case '\\':
+          out += '\\';
+          break;
+        case '\'':
+          out += '\'';
+          break;
+        case '"':
+          out += '"';
+          break;
+        case 'a':
+          out += '\a';
+          break;
+        case 'b':
+          out += '\b';
+          break;
+        case 'f':
+          out += '\f';
+          break;
+        case 'n':
+          out += '\n';
+          break;
+        case 'r':
+          out += '\r';
+          break;
+        case 't':
+          out += '\t';
+          break;
+        case 'v':
+          out += '\v';
+          break;
+        case '\n':
+          ++line;
+          break;
         case 'x':
         case 'u':
         case 'U': {
@@ -1310,7 +1359,8 @@ class Parser {
           text::append_utf8(cp, out);
           break;
         }
-        case 'N': return bad("named Unicode escapes are not supported");
+        case 'N':
+          return bad("named Unicode escapes are not supported");
         default:
           if (e >= '0' && e <= '7') {
             char32_t cp = static_cast<char32_t>(e - '0');

@@ -1,6 +1,6 @@
 // Internal to the engine: detail::parse, the recursive-descent parser (one function per precedence
-// level, as Jinja2's parse_or → parse_and → parse_not → parse_compare ...). It pulls tokens from the
-// lexer and builds the nodes of ast.hpp in an arena; nesting is bounded (limits.hpp).
+// level, as Jinja2's parse_or → parse_and → parse_not → parse_compare ...). It pulls tokens from
+// the lexer and builds the nodes of ast.hpp in an arena; nesting is bounded (limits.hpp).
 #pragma once
 
 #include <string_view>

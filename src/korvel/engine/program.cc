@@ -92,8 +92,7 @@ Result<std::shared_ptr<const Program>> compile_program_unguarded(
   return std::shared_ptr<const Program>(std::move(program));
 }
 
-Result<std::string> render_program_unguarded(const Program& program,
-                                            const json::Object& context) {
+Result<std::string> render_program_unguarded(const Program& program, const json::Object& context) {
   const Environment env(program.env);
   Evaluator evaluator(env, program.name, program.escape, context);
   std::string out;

@@ -40,8 +40,7 @@ Result<Value> State::call_method(const Value& value, std::string_view method,
   }
   if (value.is_undefined()) return fail(ErrorKind::UndefinedError);
   auto no_method = [&] {
-    std::string kind(value.is_object() ? value.as_object()->type_name()
-                                       : kind_name(value.kind()));
+    std::string kind(value.is_object() ? value.as_object()->type_name() : kind_name(value.kind()));
     return kind + " has no method named " + std::string(method);
   };
   if (const UnknownMethodCallback* cb = env_->unknown_method_callback()) {

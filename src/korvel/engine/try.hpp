@@ -6,16 +6,16 @@
 #include <utility>
 
 // Yields the value of a Result, or returns its error from the enclosing function.
-#define KV_TRY(...)                                                   \
-  __extension__({                                                     \
-    auto&& kv_try_r_ = (__VA_ARGS__);                                 \
+#define KV_TRY(...)                                                       \
+  __extension__({                                                         \
+    auto&& kv_try_r_ = (__VA_ARGS__);                                     \
     if (!kv_try_r_) return std::unexpected(std::move(kv_try_r_.error())); \
-    std::move(*kv_try_r_);                                            \
+    std::move(*kv_try_r_);                                                \
   })
 
 // Returns the error of a Result<void> (or any Result whose value is not needed).
-#define KV_CHECK(...)                                                 \
-  do {                                                                \
-    auto&& kv_check_r_ = (__VA_ARGS__);                               \
+#define KV_CHECK(...)                                                         \
+  do {                                                                        \
+    auto&& kv_check_r_ = (__VA_ARGS__);                                       \
     if (!kv_check_r_) return std::unexpected(std::move(kv_check_r_.error())); \
   } while (0)

@@ -16,16 +16,26 @@ namespace korvel::engine {
 
 std::string_view kind_name(ValueKind kind) noexcept {
   switch (kind) {
-    case ValueKind::Undefined: return "undefined";
-    case ValueKind::None: return "none";
-    case ValueKind::Bool: return "bool";
-    case ValueKind::Int: return "integer";
-    case ValueKind::Float: return "float";
-    case ValueKind::String: return "string";
-    case ValueKind::Bytes: return "bytes";
-    case ValueKind::Seq: return "sequence";
-    case ValueKind::Map: return "map";
-    case ValueKind::Object: return "object";
+    case ValueKind::Undefined:
+      return "undefined";
+    case ValueKind::None:
+      return "none";
+    case ValueKind::Bool:
+      return "bool";
+    case ValueKind::Int:
+      return "integer";
+    case ValueKind::Float:
+      return "float";
+    case ValueKind::String:
+      return "string";
+    case ValueKind::Bytes:
+      return "bytes";
+    case ValueKind::Seq:
+      return "sequence";
+    case ValueKind::Map:
+      return "map";
+    case ValueKind::Object:
+      return "object";
   }
   return "value";
 }
@@ -242,12 +252,18 @@ Value Value::from_map(MapEntries entries) {
 
 Value Value::from_json(const json::Value& j) noexcept {
   switch (j.kind()) {
-    case json::Kind::Null: return none();
-    case json::Kind::Bool: return from_bool(j.as_bool());
-    case json::Kind::Int: return from_int(j.as_int());
-    case json::Kind::UInt: return from_int(static_cast<Int128>(j.as_uint()));
-    case json::Kind::Double: return from_float(j.as_double());
-    case json::Kind::String: return borrowed_string(j.as_string());
+    case json::Kind::Null:
+      return none();
+    case json::Kind::Bool:
+      return from_bool(j.as_bool());
+    case json::Kind::Int:
+      return from_int(j.as_int());
+    case json::Kind::UInt:
+      return from_int(static_cast<Int128>(j.as_uint()));
+    case json::Kind::Double:
+      return from_float(j.as_double());
+    case json::Kind::String:
+      return borrowed_string(j.as_string());
     case json::Kind::Array: {
       Value v;
       v.kind_ = ValueKind::Seq;
@@ -255,7 +271,8 @@ Value Value::from_json(const json::Value& j) noexcept {
       v.u_.jarr = &j.as_array();
       return v;
     }
-    case json::Kind::Object: return from_json_object(j.as_object());
+    case json::Kind::Object:
+      return from_json_object(j.as_object());
   }
   return Value();
 }
@@ -306,23 +323,30 @@ std::shared_ptr<Object> Value::object_ptr() const {
 
 std::optional<Int128> Value::to_int() const noexcept {
   switch (kind_) {
-    case ValueKind::Bool: return u_.b ? 1 : 0;
-    case ValueKind::Int: return as_int();
+    case ValueKind::Bool:
+      return u_.b ? 1 : 0;
+    case ValueKind::Int:
+      return as_int();
     case ValueKind::Float:
       if (std::isfinite(u_.f) && std::trunc(u_.f) == u_.f && std::fabs(u_.f) < 1.7e38) {
         return static_cast<Int128>(u_.f);
       }
       return std::nullopt;
-    default: return std::nullopt;
+    default:
+      return std::nullopt;
   }
 }
 
 std::optional<double> Value::to_float() const noexcept {
   switch (kind_) {
-    case ValueKind::Bool: return u_.b ? 1.0 : 0.0;
-    case ValueKind::Int: return static_cast<double>(as_int());
-    case ValueKind::Float: return u_.f;
-    default: return std::nullopt;
+    case ValueKind::Bool:
+      return u_.b ? 1.0 : 0.0;
+    case ValueKind::Int:
+      return static_cast<double>(as_int());
+    case ValueKind::Float:
+      return u_.f;
+    default:
+      return std::nullopt;
   }
 }
 
@@ -369,11 +393,16 @@ std::vector<Value> split_chars(std::string_view s) {
 
 std::optional<std::size_t> Value::len() const noexcept {
   switch (kind_) {
-    case ValueKind::String: return count_chars(str());
-    case ValueKind::Bytes: return str().size();
-    case ValueKind::Seq: return seq_len();
-    case ValueKind::Map: return map_len();
-    default: return std::nullopt;
+    case ValueKind::String:
+      return count_chars(str());
+    case ValueKind::Bytes:
+      return str().size();
+    case ValueKind::Seq:
+      return seq_len();
+    case ValueKind::Map:
+      return map_len();
+    default:
+      return std::nullopt;
   }
 }
 
@@ -420,8 +449,10 @@ std::vector<Value> Value::map_keys() const {
 
 Result<std::vector<Value>> Value::iterate() const {
   switch (kind_) {
-    case ValueKind::Undefined: return std::vector<Value>{};
-    case ValueKind::String: return split_chars(str());
+    case ValueKind::Undefined:
+      return std::vector<Value>{};
+    case ValueKind::String:
+      return split_chars(str());
     case ValueKind::Bytes: {
       std::vector<Value> out;
       for (unsigned char c : str()) out.push_back(from_int(c));
@@ -436,11 +467,13 @@ Result<std::vector<Value>> Value::iterate() const {
       }
       return static_cast<const detail::HeapSeq*>(u_.heap)->items;
     }
-    case ValueKind::Map: return map_keys();
+    case ValueKind::Map:
+      return map_keys();
     case ValueKind::Object:
       if (auto items = as_object()->iterate()) return std::move(*items);
       break;
-    default: break;
+    default:
+      break;
   }
   std::string detail(kind_ == ValueKind::Object ? as_object()->type_name() : kind_name(kind_));
   detail += " is not iterable";
@@ -477,8 +510,10 @@ Value Value::get_item(const Value& key) const {
       if (i < 0 || i >= n) return Value();
       return from_string(chars[static_cast<std::size_t>(i)].str());
     }
-    case ValueKind::Object: return as_object()->get_item(key);
-    default: return Value();
+    case ValueKind::Object:
+      return as_object()->get_item(key);
+    default:
+      return Value();
   }
 }
 
@@ -499,15 +534,23 @@ Value Value::get_attr(std::string_view name) const {
 bool Value::is_true() const noexcept {
   switch (kind_) {
     case ValueKind::Undefined:
-    case ValueKind::None: return false;
-    case ValueKind::Bool: return u_.b;
-    case ValueKind::Int: return as_int() != 0;
-    case ValueKind::Float: return u_.f != 0.0;
+    case ValueKind::None:
+      return false;
+    case ValueKind::Bool:
+      return u_.b;
+    case ValueKind::Int:
+      return as_int() != 0;
+    case ValueKind::Float:
+      return u_.f != 0.0;
     case ValueKind::String:
-    case ValueKind::Bytes: return !str().empty();
-    case ValueKind::Seq: return seq_len() != 0;
-    case ValueKind::Map: return map_len() != 0;
-    case ValueKind::Object: return as_object()->is_true();
+    case ValueKind::Bytes:
+      return !str().empty();
+    case ValueKind::Seq:
+      return seq_len() != 0;
+    case ValueKind::Map:
+      return map_len() != 0;
+    case ValueKind::Object:
+      return as_object()->is_true();
   }
   return false;
 }
@@ -557,9 +600,11 @@ bool equal_at(const Value& a, const Value& b, int depth) noexcept {
   }
   switch (ka) {
     case ValueKind::Undefined:
-    case ValueKind::None: return true;
+    case ValueKind::None:
+      return true;
     case ValueKind::String:
-    case ValueKind::Bytes: return a.str() == b.str();
+    case ValueKind::Bytes:
+      return a.str() == b.str();
     case ValueKind::Seq: {
       const std::size_t n = a.seq_len();
       if (n != b.seq_len()) return false;
@@ -568,9 +613,12 @@ bool equal_at(const Value& a, const Value& b, int depth) noexcept {
       }
       return true;
     }
-    case ValueKind::Map: return maps_equal(a, b, depth);
-    case ValueKind::Object: return a.as_object() == b.as_object();
-    default: return false;
+    case ValueKind::Map:
+      return maps_equal(a, b, depth);
+    case ValueKind::Object:
+      return a.as_object() == b.as_object();
+    default:
+      return false;
   }
 }
 
@@ -591,7 +639,8 @@ std::size_t hash_at(const Value& v, int depth) noexcept {
       return std::hash<double>{}(v.as_float());
     }
     case ValueKind::String:
-    case ValueKind::Bytes: return std::hash<std::string_view>{}(v.str());
+    case ValueKind::Bytes:
+      return std::hash<std::string_view>{}(v.str());
     case ValueKind::Seq: {
       // Length and a few leading items: enough to spread keys, bounded however large the value.
       std::size_t h = mix(0x51, v.seq_len());
@@ -602,9 +651,12 @@ std::size_t hash_at(const Value& v, int depth) noexcept {
       }
       return h;
     }
-    case ValueKind::Map: return mix(0x3A, v.map_len());
-    case ValueKind::Object: return std::hash<const void*>{}(v.as_object());
-    default: return static_cast<std::size_t>(v.kind());
+    case ValueKind::Map:
+      return mix(0x3A, v.map_len());
+    case ValueKind::Object:
+      return std::hash<const void*>{}(v.as_object());
+    default:
+      return static_cast<std::size_t>(v.kind());
   }
 }
 }  // namespace
@@ -714,13 +766,27 @@ void write_json_string(std::string_view s, std::string& out) {
     out.append(s.data() + run, i - run);
     run = i + 1;
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\b': out += "\\b"; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\f': out += "\\f"; break;
-      case '\r': out += "\\r"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
       default:
         out += "\\u00";
         out += kHex[c >> 4];
@@ -758,10 +824,18 @@ void write_display_at(const Value& v, DisplaySink& sink, int depth, bool nested)
     case ValueKind::Undefined:
       if (nested) out += "undefined";
       return;
-    case ValueKind::None: out += "none"; return;
-    case ValueKind::Bool: out += v.as_bool() ? "true" : "false"; return;
-    case ValueKind::Int: write_int(v.as_int(), out); return;
-    case ValueKind::Float: write_float_display(v.as_float(), out); return;
+    case ValueKind::None:
+      out += "none";
+      return;
+    case ValueKind::Bool:
+      out += v.as_bool() ? "true" : "false";
+      return;
+    case ValueKind::Int:
+      write_int(v.as_int(), out);
+      return;
+    case ValueKind::Float:
+      write_float_display(v.as_float(), out);
+      return;
     case ValueKind::String:
       if (nested) {
         write_json_string(v.str(), out);
@@ -808,7 +882,9 @@ void write_display_at(const Value& v, DisplaySink& sink, int depth, bool nested)
       out += '}';
       return;
     }
-    case ValueKind::Object: v.as_object()->write_display(out); return;
+    case ValueKind::Object:
+      v.as_object()->write_display(out);
+      return;
   }
 }
 
@@ -818,13 +894,17 @@ Result<void> write_json_at(const Value& v, std::string& out, int depth, std::siz
 
 Result<void> write_json_key(const Value& k, std::string& out) {
   switch (k.kind()) {
-    case ValueKind::String: write_json_string(k.str(), out); return {};
+    case ValueKind::String:
+      write_json_string(k.str(), out);
+      return {};
     case ValueKind::Int:
       out += '"';
       write_int(k.as_int(), out);
       out += '"';
       return {};
-    case ValueKind::Bool: out += k.as_bool() ? "\"true\"" : "\"false\""; return {};
+    case ValueKind::Bool:
+      out += k.as_bool() ? "\"true\"" : "\"false\"";
+      return {};
     case ValueKind::Float:
       if (std::isfinite(k.as_float())) {
         out += '"';
@@ -846,9 +926,15 @@ Result<void> write_json_at(const Value& v, std::string& out, int depth, std::siz
   if (out.size() > limit) return fail(ErrorKind::BadSerialization, "value too large");
   switch (v.kind()) {
     case ValueKind::Undefined:
-    case ValueKind::None: out += "null"; return {};
-    case ValueKind::Bool: out += v.as_bool() ? "true" : "false"; return {};
-    case ValueKind::Int: write_int(v.as_int(), out); return {};
+    case ValueKind::None:
+      out += "null";
+      return {};
+    case ValueKind::Bool:
+      out += v.as_bool() ? "true" : "false";
+      return {};
+    case ValueKind::Int:
+      write_int(v.as_int(), out);
+      return {};
     case ValueKind::Float:
       if (std::isfinite(v.as_float())) {
         write_float_json(v.as_float(), out);
@@ -856,7 +942,9 @@ Result<void> write_json_at(const Value& v, std::string& out, int depth, std::siz
         out += "null";
       }
       return {};
-    case ValueKind::String: write_json_string(v.str(), out); return {};
+    case ValueKind::String:
+      write_json_string(v.str(), out);
+      return {};
     case ValueKind::Bytes: {
       out += '[';
       bool first = true;
@@ -935,7 +1023,8 @@ std::string Value::to_display() const {
 Result<void> Value::write_json(std::string& out) const {
   const std::size_t mark = out.size();
   auto r = write_json_at(*this, out, 0, mark + kMaxDisplayBytes);
-  if (r && out.size() > mark + kMaxDisplayBytes) r = fail(ErrorKind::BadSerialization, "value too large");
+  if (r && out.size() > mark + kMaxDisplayBytes)
+    r = fail(ErrorKind::BadSerialization, "value too large");
   if (!r) out.resize(mark);  // nothing partial on failure
   return r;
 }

@@ -2,8 +2,8 @@
 // (with a safe mark), bytes, sequence, map (keeps key order) and object (macros, loop, namespace,
 // cycler...). Cheap to copy: scalars and short strings are stored inline, everything else is
 // reference counted or borrowed. A Value never changes once built (objects may keep their own
-// state). JSON context values are borrowed, never copied: the caller keeps the json::Value alive for
-// the whole rendering.
+// state). JSON context values are borrowed, never copied: the caller keeps the json::Value alive
+// for the whole rendering.
 #pragma once
 
 #include <atomic>
@@ -65,12 +65,18 @@ class Value {
  public:
   Value() noexcept { u_.i[0] = u_.i[1] = 0; }  // undefined
   Value(const Value& other) noexcept
-      : kind_(other.kind_), rep_(other.rep_), safe_(other.safe_), small_len_(other.small_len_),
+      : kind_(other.kind_),
+        rep_(other.rep_),
+        safe_(other.safe_),
+        small_len_(other.small_len_),
         u_(other.u_) {
     retain();
   }
   Value(Value&& other) noexcept
-      : kind_(other.kind_), rep_(other.rep_), safe_(other.safe_), small_len_(other.small_len_),
+      : kind_(other.kind_),
+        rep_(other.rep_),
+        safe_(other.safe_),
+        small_len_(other.small_len_),
         u_(other.u_) {
     other.kind_ = ValueKind::Undefined;
     other.rep_ = Rep::Inline;
@@ -162,11 +168,15 @@ class Value {
   // Text of a string value (or byte string), or the empty view. Unchecked convenience.
   std::string_view str() const noexcept {
     switch (rep_) {
-      case Rep::Small: return std::string_view(u_.small, small_len_);
-      case Rep::Borrowed: return std::string_view(u_.view.data, u_.view.size);
+      case Rep::Small:
+        return std::string_view(u_.small, small_len_);
+      case Rep::Borrowed:
+        return std::string_view(u_.view.data, u_.view.size);
       case Rep::Heap:
-        return kind_ == ValueKind::String || kind_ == ValueKind::Bytes ? heap_text() : std::string_view();
-      default: return {};
+        return kind_ == ValueKind::String || kind_ == ValueKind::Bytes ? heap_text()
+                                                                       : std::string_view();
+      default:
+        return {};
     }
   }
   Object* as_object() const noexcept;
@@ -180,11 +190,11 @@ class Value {
   // ---- containers ----
   // Characters of a string, bytes, items of a sequence, entries of a map; nullopt for others.
   std::optional<std::size_t> len() const noexcept;
-  std::size_t seq_len() const noexcept;             // sequences only
-  Value seq_at(std::size_t index) const noexcept;   // sequences only; index < seq_len()
-  std::size_t map_len() const noexcept;             // maps only
-  MapEntries map_entries() const;                   // maps only, in key order
-  std::vector<Value> map_keys() const;              // maps only, in key order
+  std::size_t seq_len() const noexcept;            // sequences only
+  Value seq_at(std::size_t index) const noexcept;  // sequences only; index < seq_len()
+  std::size_t map_len() const noexcept;            // maps only
+  MapEntries map_entries() const;                  // maps only, in key order
+  std::vector<Value> map_keys() const;             // maps only, in key order
   // What a for loop walks: sequence items, map keys, string characters, bytes as integers;
   // undefined and none-free empties yield nothing. Other kinds fail with InvalidOperation.
   Result<std::vector<Value>> iterate() const;

@@ -33,13 +33,20 @@ namespace {
 
 const char* op_symbol(BinaryOp op) {
   switch (op) {
-    case BinaryOp::Add: return "+";
-    case BinaryOp::Sub: return "-";
-    case BinaryOp::Mul: return "*";
-    case BinaryOp::Div: return "/";
-    case BinaryOp::FloorDiv: return "//";
-    case BinaryOp::Mod: return "%";
-    case BinaryOp::Pow: return "**";
+    case BinaryOp::Add:
+      return "+";
+    case BinaryOp::Sub:
+      return "-";
+    case BinaryOp::Mul:
+      return "*";
+    case BinaryOp::Div:
+      return "/";
+    case BinaryOp::FloorDiv:
+      return "//";
+    case BinaryOp::Mod:
+      return "%";
+    case BinaryOp::Pow:
+      return "**";
   }
   return "?";
 }
@@ -54,9 +61,7 @@ std::unexpected<Error> unsupported(BinaryOp op, const Value& a, const Value& b) 
   return fail(ErrorKind::InvalidOperation, std::move(d));
 }
 
-std::unexpected<Error> overflow() {
-  return fail(ErrorKind::InvalidOperation, "integer overflow");
-}
+std::unexpected<Error> overflow() { return fail(ErrorKind::InvalidOperation, "integer overflow"); }
 
 bool integral(const Value& v) { return v.is_int() || v.is_bool(); }
 
@@ -122,28 +127,31 @@ Result<Value> int_op(BinaryOp op, Int128 a, Int128 b) {
 
 Result<Value> float_op(BinaryOp op, double a, double b) {
   switch (op) {
-    case BinaryOp::Add: return Value::from_float(a + b);
-    case BinaryOp::Sub: return Value::from_float(a - b);
-    case BinaryOp::Mul: return Value::from_float(a * b);
+    case BinaryOp::Add:
+      return Value::from_float(a + b);
+    case BinaryOp::Sub:
+      return Value::from_float(a - b);
+    case BinaryOp::Mul:
+      return Value::from_float(a * b);
     case BinaryOp::Div:
       if (b == 0) return fail(ErrorKind::InvalidOperation, "division by zero");
       return Value::from_float(a / b);
     case BinaryOp::FloorDiv:
       if (b == 0) return fail(ErrorKind::InvalidOperation, "division by zero");
-    {
-      // Python's float floor division (divmod-based, so 1 // 0.1 is 9.0, not 10.0).
-      double mod = std::fmod(a, b);
-      double div = (a - mod) / b;
-      if (mod != 0 && ((b < 0) != (mod < 0))) div -= 1.0;
-      double floordiv;
-      if (div != 0) {
-        floordiv = std::floor(div);
-        if (div - floordiv > 0.5) floordiv += 1.0;
-      } else {
-        floordiv = std::copysign(0.0, a / b);
+      {
+        // Python's float floor division (divmod-based, so 1 // 0.1 is 9.0, not 10.0).
+        double mod = std::fmod(a, b);
+        double div = (a - mod) / b;
+        if (mod != 0 && ((b < 0) != (mod < 0))) div -= 1.0;
+        double floordiv;
+        if (div != 0) {
+          floordiv = std::floor(div);
+          if (div - floordiv > 0.5) floordiv += 1.0;
+        } else {
+          floordiv = std::copysign(0.0, a / b);
+        }
+        return Value::from_float(floordiv);
       }
-      return Value::from_float(floordiv);
-    }
     case BinaryOp::Mod: {
       if (b == 0) return fail(ErrorKind::InvalidOperation, "modulo by zero");
       double r = std::fmod(a, b);
@@ -302,16 +310,24 @@ Result<int> compare_at(const Value& a, const Value& b, int depth) {
 
 int kind_rank(ValueKind k) {
   switch (k) {
-    case ValueKind::Undefined: return 0;
-    case ValueKind::None: return 1;
+    case ValueKind::Undefined:
+      return 0;
+    case ValueKind::None:
+      return 1;
     case ValueKind::Bool:
     case ValueKind::Int:
-    case ValueKind::Float: return 2;
-    case ValueKind::String: return 3;
-    case ValueKind::Bytes: return 4;
-    case ValueKind::Seq: return 5;
-    case ValueKind::Map: return 6;
-    case ValueKind::Object: return 7;
+    case ValueKind::Float:
+      return 2;
+    case ValueKind::String:
+      return 3;
+    case ValueKind::Bytes:
+      return 4;
+    case ValueKind::Seq:
+      return 5;
+    case ValueKind::Map:
+      return 6;
+    case ValueKind::Object:
+      return 7;
   }
   return 8;
 }
@@ -340,7 +356,8 @@ int total_at(const Value& a, const Value& b, int depth) noexcept {
       const std::size_t n = a.map_len(), m = b.map_len();
       return (n > m) - (n < m);
     }
-    default: return 0;
+    default:
+      return 0;
   }
 }
 }  // namespace
@@ -380,8 +397,10 @@ Result<bool> contains(const Value& container, const Value& item) {
       }
       return false;
     }
-    case ValueKind::Map: return !container.get_item(item).is_undefined();
-    case ValueKind::Undefined: return false;
+    case ValueKind::Map:
+      return !container.get_item(item).is_undefined();
+    case ValueKind::Undefined:
+      return false;
     case ValueKind::Object:
       if (auto items = container.as_object()->iterate()) {
         for (const auto& v : *items) {
@@ -390,11 +409,11 @@ Result<bool> contains(const Value& container, const Value& item) {
         return false;
       }
       break;
-    default: break;
+    default:
+      break;
   }
   return fail(ErrorKind::InvalidOperation,
-              "argument of type " + std::string(kind_name(container.kind())) +
-                  " is not iterable");
+              "argument of type " + std::string(kind_name(container.kind())) + " is not iterable");
 }
 
 }  // namespace korvel::engine
