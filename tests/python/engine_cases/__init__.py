@@ -108,14 +108,14 @@ def render_with_jinja2(case: Case, env=None) -> str:
 
 
 def all_cases() -> list[Case]:
-    from . import (builtin_tests, errors, expression_mix, expressions, filters, functions,
+    from . import (builtin_tests, chain_mix, errors, expression_mix, expressions, filters, functions,
                    loop_matrix, markup, matrix, scoping_mix, statements, syntax, unicode_numbers,
                    whitespace)
 
     cases: list[Case] = []
     for module in (syntax, whitespace, expressions, statements, markup, filters, unicode_numbers,
                    builtin_tests, functions,
-                   errors, matrix, expression_mix, scoping_mix, loop_matrix):
+                   errors, matrix, expression_mix, scoping_mix, loop_matrix, chain_mix):
         cases.extend(module.CASES)
     names = [c.name for c in cases]
     duplicates = {n for n in names if names.count(n) > 1}
