@@ -129,15 +129,18 @@ Result<Value> do_filesizeformat(State&, Args args, const Kwargs& kwargs) {
   }
   static constexpr const char* kDecimal[] = {"kB", "MB", "GB", "TB", "PB", "EB", "ZB", "YB"};
   static constexpr const char* kBinary[] = {"KiB", "MiB", "GiB", "TiB", "PiB", "EiB", "ZiB", "YiB"};
+  // Python compares the float with the exact integer base ** (i + 2) (at most 1024 ** 9 < 2 **
+  // 127), then divides by that integer rounded to a double.
+  const Int128 step = binary ? 1024 : 1000;
+  Int128 exact_unit = step;
   double unit = 0;
   const char* prefix = "";
   for (int i = 0; i < 8; ++i) {
-    // base ** (i + 2), correctly rounded (powers of 1000 past 10**22 are not exact doubles).
-    const std::string power =
-        binary ? "0x1p" + std::to_string(10 * (i + 2)) : "1e" + std::to_string(3 * (i + 2));
-    unit = std::strtod(power.c_str(), nullptr);
+    exact_unit *= step;
+    unit = static_cast<double>(exact_unit);
     prefix = binary ? kBinary[i] : kDecimal[i];
-    if (n < unit) break;
+    const bool less = n < 0x1p126 && (n < 0 || static_cast<Int128>(std::floor(n)) < exact_unit);
+    if (less) break;
   }
   if (std::isnan(n)) return Value::from_string(std::string("nan ") + prefix);
   char buf[400];
