@@ -108,9 +108,9 @@ def render_with_jinja2(case: Case, env=None) -> str:
 
 
 def all_cases() -> list[Case]:
-    from . import (builtin_tests, chain_mix, errors, expression_mix, expressions, filters, functions,
-                   loop_matrix, markup, matrix, scoping_mix, statements, syntax, unicode_numbers,
-                   whitespace)
+    from . import (builtin_tests, chain_mix, errors, expression_mix, expressions, filters,
+                   functions, loop_matrix, markup, matrix, scoping_mix, statements, syntax,
+                   unicode_numbers, whitespace)
 
     cases: list[Case] = []
     for module in (syntax, whitespace, expressions, statements, markup, filters, unicode_numbers,

@@ -1,8 +1,9 @@
 """Generated cases: every built-in filter and test, and every binary operator, applied to a
 spread of values, written as literals and again read from the JSON context (the engine uses the
-context's JSON tree without copying it, which is a path of its own). Each result goes through tojson, whose text the engine writes as Jinja2 does, so
-results compare without depending on how values display. Where Jinja2 fails, the engine must fail
-too (a filter given a value it cannot take is an error, not a guess)."""
+context's JSON tree without copying it, which is a path of its own). Each result goes through
+tojson, whose text the engine writes as Jinja2 does, so results compare without depending on how
+values display. Where Jinja2 fails, the engine must fail too (a filter given a value it cannot
+take is an error, not a guess)."""
 
 import ast
 
