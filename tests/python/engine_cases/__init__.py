@@ -23,6 +23,7 @@ keys, so Jinja2 is given the same maps with their keys sorted.
 from __future__ import annotations
 
 import json
+from collections import Counter
 from dataclasses import dataclass, field
 from typing import Any
 
@@ -114,10 +115,9 @@ def all_cases() -> list[Case]:
 
     cases: list[Case] = []
     for module in (syntax, whitespace, expressions, statements, markup, filters, unicode_numbers,
-                   builtin_tests, functions,
-                   errors, matrix, expression_mix, scoping_mix, loop_matrix, chain_mix):
+                   builtin_tests, functions, errors, matrix, expression_mix, scoping_mix,
+                   loop_matrix, chain_mix):
         cases.extend(module.CASES)
-    names = [c.name for c in cases]
-    duplicates = {n for n in names if names.count(n) > 1}
+    duplicates = {n for n, k in Counter(c.name for c in cases).items() if k > 1}
     assert not duplicates, f"duplicate case names: {sorted(duplicates)}"
     return cases
