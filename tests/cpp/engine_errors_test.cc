@@ -13,10 +13,10 @@
 
 namespace {
 
-using korvel::engine::EscapeChoice;
 using korvel::engine::Environment;
 using korvel::engine::Error;
 using korvel::engine::ErrorKind;
+using korvel::engine::EscapeChoice;
 using korvel::engine::kind_text;
 using korvel::engine::Kwargs;
 using korvel::engine::Output;
@@ -122,8 +122,7 @@ TEST(EngineErrors, EveryKindTheEngineRaisesWithItsLine) {
       {"{{ x is nosuchtest }}", ErrorKind::UnknownTest, 1, "nosuchtest"},
       {"{{ nosuchfunction() }}", ErrorKind::UnknownFunction, 1, "nosuchfunction"},
       {"{{ 'abc'.upper() }}", ErrorKind::UnknownMethod, 1, "string has no method named upper"},
-      {"{{ [1].append(2) }}", ErrorKind::UnknownMethod, 1,
-       "sequence has no method named append"},
+      {"{{ [1].append(2) }}", ErrorKind::UnknownMethod, 1, "sequence has no method named append"},
       {"{% set d = {'a': 1} %}\n\n{{ d.get('a') }}", ErrorKind::UnknownMethod, 3,
        "map has no method named get"},
       // undefined values
@@ -134,7 +133,8 @@ TEST(EngineErrors, EveryKindTheEngineRaisesWithItsLine) {
       {"{{ missing < 1 }}", ErrorKind::UndefinedError, 1, nullptr},
       {"{{ missing.method() }}", ErrorKind::UndefinedError, 1, nullptr},
       // invalid operations
-      {"{{ 1 + 'a' }}", ErrorKind::InvalidOperation, 1, "unsupported operand types for +: integer and string"},
+      {"{{ 1 + 'a' }}", ErrorKind::InvalidOperation, 1,
+       "unsupported operand types for +: integer and string"},
       {"{{ 1 / 0 }}", ErrorKind::InvalidOperation, 1, "division by zero"},
       {"{{ 1 // 0 }}", ErrorKind::InvalidOperation, 1, "division by zero"},
       {"{{ 1 % 0 }}", ErrorKind::InvalidOperation, 1, "modulo by zero"},
@@ -152,8 +152,8 @@ TEST(EngineErrors, EveryKindTheEngineRaisesWithItsLine) {
       {"{{ 2 ** 127 }}", ErrorKind::InvalidOperation, 1, "integer overflow"},
       {"{{ -(-170141183460469231731687303715884105727 - 1) }}", ErrorKind::InvalidOperation, 1,
        "integer overflow"},
-      {"{{ (-170141183460469231731687303715884105727 - 1) // -1 }}", ErrorKind::InvalidOperation,
-       1, "integer overflow"},
+      {"{{ (-170141183460469231731687303715884105727 - 1) // -1 }}", ErrorKind::InvalidOperation, 1,
+       "integer overflow"},
       {"{{ 12345678901234567890 * 98765432109876543210 }}", ErrorKind::InvalidOperation, 1,
        "integer overflow"},
       // map keys, unpacking, arguments, loading

@@ -83,13 +83,13 @@ TEST(EngineLimits, DeepNestingFailsCleanly) {
       {"long call chain", "{{ a" + repeat("()", 100000) + " }}", ErrorKind::SyntaxError},
       {"nested calls", "{{ " + repeat("f(", 1000) + repeat(")", 1000) + " }}",
        ErrorKind::SyntaxError},
-      {"macro that calls itself forever",
-       "{% macro f() %}{{ f() }}{% endmacro %}{{ f() }}", ErrorKind::InvalidOperation},
+      {"macro that calls itself forever", "{% macro f() %}{{ f() }}{% endmacro %}{{ f() }}",
+       ErrorKind::InvalidOperation},
       {"macros that call each other forever",
        "{% macro a() %}{{ b() }}{% endmacro %}{% macro b() %}{{ a() }}{% endmacro %}{{ a() }}",
        ErrorKind::InvalidOperation},
-      {"recursive loop forever",
-       "{% for x in [1] recursive %}{{ loop([x]) }}{% endfor %}", ErrorKind::InvalidOperation},
+      {"recursive loop forever", "{% for x in [1] recursive %}{{ loop([x]) }}{% endfor %}",
+       ErrorKind::InvalidOperation},
       {"caller that recurses forever",
        "{% macro m() %}{{ caller() }}{% endmacro %}{% macro r() %}{% call m() %}{{ r() }}"
        "{% endcall %}{% endmacro %}{{ r() }}",
@@ -136,8 +136,8 @@ TEST(EngineLimits, ReasonableNestingStillWorks) {
 
 TEST(EngineLimits, DeeplyNestedValuesAreShownCutAndFreedWithoutRecursion) {
   // Five nested loops of ten build a sequence nested 100,000 deep through a namespace.
-  const std::string loops = repeat("{% for x in ten %}", 5) + "{% set ns.v = [ns.v] %}" +
-                            repeat("{% endfor %}", 5);
+  const std::string loops =
+      repeat("{% for x in ten %}", 5) + "{% set ns.v = [ns.v] %}" + repeat("{% endfor %}", 5);
   json::Object ctx;
   ctx["ten"] = json::Array{0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
   run_with_stack(std::size_t{2} << 20, [&] {
@@ -226,8 +226,10 @@ class Probe final : public korvel::engine::Object {
 TEST(EngineLimits, ReferenceCyclesAreFreedWhenRenderingEnds) {
   int alive = 0;
   Environment env = make_env();
-  env.add_function("probe", [&alive](State&, std::span<const Value>, const Kwargs&)
-                                -> Result<Value> { return Value::make_object<Probe>(&alive); });
+  env.add_function("probe",
+                   [&alive](State&, std::span<const Value>, const Kwargs&) -> Result<Value> {
+                     return Value::make_object<Probe>(&alive);
+                   });
   const char* cases[] = {
       "{% set ns = namespace() %}{% set ns.self = ns %}{% set ns.p = probe() %}",
       "{% set a = namespace() %}{% set b = namespace(a=a) %}{% set a.b = [b, probe()] %}",

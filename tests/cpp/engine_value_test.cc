@@ -96,8 +96,7 @@ TEST(EngineValue, JsonText) {
                         {Value::from_float(1.5), str("z")}}),
        "{\"3\":\"x\",\"true\":\"y\",\"1.5\":\"z\"}"},
       {Value::from_map({{Value::none(), str("x")}}), "FAIL could not serialize to value"},
-      {Value::from_map({{Value::from_float(inf), str("x")}}),
-       "FAIL could not serialize to value"},
+      {Value::from_map({{Value::from_float(inf), str("x")}}), "FAIL could not serialize to value"},
       {seq({Value::from_int(1), Value::from_map({{Value::none(), Value::none()}})}),
        "FAIL could not serialize to value"},
       {korvel::engine::make_namespace(), "FAIL could not serialize to value"},
@@ -105,8 +104,8 @@ TEST(EngineValue, JsonText) {
   for (const auto& [v, text] : cases) EXPECT_EQ(json_text(v), text) << v.to_display();
   // A failed serialization leaves nothing half-written.
   std::string out = "keep";
-  EXPECT_FALSE(seq({Value::from_int(1), Value::from_map({{Value::none(), Value::none()}})})
-                   .write_json(out));
+  EXPECT_FALSE(
+      seq({Value::from_int(1), Value::from_map({{Value::none(), Value::none()}})}).write_json(out));
   EXPECT_EQ(out, "keep");
 }
 
@@ -181,9 +180,9 @@ TEST(EngineValue, ArithmeticAndOverflow) {
       {BinaryOp::Mul, Value::from_int(2), str("xy"), "xyxy"},
   };
   for (const auto& c : cases) EXPECT_EQ(run(c), c.expected) << c.a.to_display();
-  EXPECT_TRUE(korvel::engine::binary_op(BinaryOp::Add, Value::safe_string("a"),
-                                        Value::safe_string("b"))
-                  ->is_safe());
+  EXPECT_TRUE(
+      korvel::engine::binary_op(BinaryOp::Add, Value::safe_string("a"), Value::safe_string("b"))
+          ->is_safe());
   EXPECT_FALSE(
       korvel::engine::binary_op(BinaryOp::Add, Value::safe_string("a"), str("b"))->is_safe());
   EXPECT_FALSE(korvel::engine::negate(Value::from_int(kInt128Min)).has_value());
@@ -220,8 +219,9 @@ TEST(EngineValue, JsonContextIsBorrowed) {
   EXPECT_EQ(list.to_display(), "[1, 2.5, \"x\", none, true]");
   EXPECT_EQ(list.get_item(Value::from_int(-1)), Value::from_bool(true));
   EXPECT_EQ(v.get_attr("n").to_display(), "18446744073709551615");
-  EXPECT_EQ(json_text(v), "{\"list\":[1,2.5,\"x\",null,true],\"n\":18446744073709551615,"
-                          "\"name\":\"a fairly long string that is not stored inline\"}");
+  EXPECT_EQ(json_text(v),
+            "{\"list\":[1,2.5,\"x\",null,true],\"n\":18446744073709551615,"
+            "\"name\":\"a fairly long string that is not stored inline\"}");
 }
 
 TEST(EngineValue, TruthinessAndLength) {

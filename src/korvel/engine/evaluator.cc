@@ -48,12 +48,6 @@ void Frame::set(std::string_view name, Value value) {
   more_.emplace_back(name, std::move(value));
 }
 
-void Frame::truncate(std::uint32_t keep) noexcept {
-  more_.clear();
-  for (std::uint32_t i = keep; i < n_inline_; ++i) inline_[i].second = Value();
-  if (n_inline_ > keep) n_inline_ = keep;
-}
-
 void Frame::clear() noexcept {
   for (std::uint32_t i = 0; i < n_inline_; ++i) inline_[i].second = Value();
   n_inline_ = 0;
@@ -442,18 +436,22 @@ Result<Flow> Evaluator::exec_for(const ForStmt* s, Value iterable, int depth0,
   Frame iteration(frame_);
   Swap<Frame> swap(frame_, &iteration);
   const std::size_t n = loop->items.size();
+  const bool simple_target = s->target->kind == TargetKind::Name;
   for (std::size_t i = 0; i < n; ++i) {
     // Each iteration starts afresh with only `loop` bound, as in Jinja2.
     if (i == 0) {
-      iteration.set(kLoopName, loop_value);
+      iteration.push(kLoopName, loop_value);
     } else {
       iteration.truncate(1);
       // The body may have rebound `loop`; each iteration sees the loop object again.
-      if (iteration.find(kLoopName)->as_object() != loop) iteration.set(kLoopName, loop_value);
+      if (ValueAccess::cell(iteration.first_value()) != ValueAccess::cell(loop_value)) {
+        iteration.set(kLoopName, loop_value);
+      }
     }
     loop->index0 = i;
-    auto r = assign(s->target, loop->items[i], iteration);
-    if (!r) {
+    if (simple_target && !same_name(s->target->name, kLoopName)) {
+      iteration.push(s->target->name, loop->items[i]);
+    } else if (auto r = assign(s->target, loop->items[i], iteration); !r) {
       loop->active = false;
       return located(std::move(r.error()), s->line);
     }
@@ -818,6 +816,28 @@ Result<Value> Evaluator::eval_with_hole(const Expr* e, const Value& hole) {
   return r;
 }
 
+Result<Value> Evaluator::add_markup(const Value& l, const Value& r) {
+  // As Jinja2's Markup: safe text plus plain text escapes the plain side (HTML escaping) and
+  // stays safe. Under the JSON and custom formats safety is the formatter's business, so the
+  // result is then plain text, as any other addition.
+  const auto kind = state_.escape().kind;
+  if (kind != EscapeChoice::Kind::None && kind != EscapeChoice::Kind::Html) {
+    return binary_op(BinaryOp::Add, l, r);
+  }
+  if (l.str().size() + r.str().size() > kMaxDisplayBytes) {
+    return fail(ErrorKind::InvalidOperation, "string too long");
+  }
+  std::string out;
+  if (l.is_safe()) {
+    out += l.str();
+    write_html_escaped(r.str(), out);
+  } else {
+    write_html_escaped(l.str(), out);
+    out += r.str();
+  }
+  return Value::safe_string(std::move(out));
+}
+
 Result<Value> Evaluator::format_string(const Value& format, const Value& args) {
   // `"%s-%s" % (a, b)` is printf-style formatting, as the `format` filter does it: a sequence
   // gives the positional values, a map the named ones, anything else the one value.
@@ -1030,6 +1050,9 @@ Result<Value> Evaluator::eval_inner(const Expr* e) {
       Value r = KV_TRY(eval(b->right));
       if (l.is_undefined() || r.is_undefined()) return undefined_error();
       if (b->op == BinaryOp::Mod && l.is_string()) return format_string(l, r);
+      if (b->op == BinaryOp::Add && l.is_string() && r.is_string() && l.is_safe() != r.is_safe()) {
+        return add_markup(l, r);
+      }
       return binary_op(b->op, l, r);
     }
     case ExprKind::And: {
@@ -1066,16 +1089,33 @@ Result<Value> Evaluator::eval_aggregate(const Expr* e) {
   switch (e->kind) {
     case ExprKind::Concat: {
       const auto* c = static_cast<const ConcatExpr*>(e);
-      std::string out;
-      bool safe = true;
+      // Under HTML escaping `~` joins as Jinja2's markup_join: when any part is safe, the plain
+      // parts are escaped and the result is safe.
+      std::vector<Value> parts;
+      parts.reserve(c->parts.size());
+      bool any_safe = false, safe = true;
       for (const Expr* part : c->parts) {
-        Value v = KV_TRY(eval(part));
-        safe = safe && v.is_safe();
-        if (out.size() > kMaxDisplayBytes ||
-            !v.write_display_checked(out, kMaxDisplayBytes - out.size())) {
+        parts.push_back(KV_TRY(eval(part)));
+        any_safe = any_safe || parts.back().is_safe();
+        safe = safe && parts.back().is_safe();
+      }
+      const bool markup = any_safe && state_.escape().kind == EscapeChoice::Kind::Html;
+      std::string out;
+      for (const Value& v : parts) {
+        if (markup && !v.is_safe()) {
+          std::string text;
+          if (!v.write_display_checked(text)) {
+            return fail(ErrorKind::InvalidOperation, "string too long");
+          }
+          write_html_escaped(text, out);
+        } else if (out.size() > kMaxDisplayBytes ||
+                   !v.write_display_checked(out, kMaxDisplayBytes - out.size())) {
           return fail(ErrorKind::InvalidOperation, "string too long");
         }
       }
+      if (out.size() > kMaxDisplayBytes)
+        return fail(ErrorKind::InvalidOperation, "string too long");
+      safe = safe || markup;
       return Value::string_with_mark(std::move(out), safe);
     }
     case ExprKind::List: {

@@ -15,6 +15,7 @@
 #include "korvel/engine/limits.hpp"
 #include "korvel/engine/state.hpp"
 #include "korvel/engine/value.hpp"
+#include "korvel/engine/value_heap.hpp"
 
 namespace korvel::engine::detail {
 
@@ -31,7 +32,22 @@ class Frame {
   void set(std::string_view name, Value value);
   void clear() noexcept;
   // Drops every binding after the first `keep`.
-  void truncate(std::uint32_t keep) noexcept;
+  void truncate(std::uint32_t keep) noexcept {
+    if (!more_.empty()) more_.clear();
+    while (n_inline_ > keep) inline_[--n_inline_].second = Value();
+  }
+  // Appends a binding known not to be present yet.
+  void push(std::string_view name, Value value) {
+    if (n_inline_ < kInline) {
+      inline_[n_inline_].first = name;
+      inline_[n_inline_].second = std::move(value);
+      ++n_inline_;
+      return;
+    }
+    more_.emplace_back(name, std::move(value));
+  }
+  // The value of the first binding (the frame must have one).
+  const Value& first_value() const noexcept { return inline_[0].second; }
   // Calls f(name, value) for each binding.
   template <class F>
   void for_each(F&& f) const {
@@ -114,6 +130,7 @@ class Evaluator {
   Result<Value> eval_test(const TestExpr* e);
   Result<Value> eval_compare(const CompareExpr* e);
   Result<Value> format_string(const Value& format, const Value& args);
+  Result<Value> add_markup(const Value& l, const Value& r);
   Result<Value> eval_slice(const Value& base, const SliceExpr* s);
   Result<void> eval_args(const CallArgs& call, ArgBuffer& args, Kwargs& kwargs);
   Value lookup(std::string_view name);

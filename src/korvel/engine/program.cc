@@ -96,6 +96,7 @@ Result<std::string> render_program_unguarded(const Program& program, const json:
   const Environment env(program.env);
   Evaluator evaluator(env, program.name, program.escape, context);
   std::string out;
+  out.reserve(program.text.size() + program.text.size() / 2);
   auto r = evaluator.render(program.body, out);
   if (!r) return std::unexpected(std::move(r.error()));
   return out;
