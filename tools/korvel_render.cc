@@ -4,8 +4,11 @@
 //
 //   korvel_render [--mode legacy-json|standard|toml] [--name NAME] TEMPLATE [CONTEXT.json]
 //       TEMPLATE is a file, or "-" for standard input; CONTEXT.json holds a JSON object (default
-//       {}). The result goes to standard output as it is. A render failure prints the renderer's
-//       message to standard error and exits 1; a usage or input problem exits 2.
+//       {}). The name (the path unless --name says otherwise) chooses the escaping; without
+//       --mode it also chooses the mode as formula rendering does (.formula.json.j2 legacy-json,
+//       .formula.toml.j2 toml, else standard). The result goes to standard output as it is. A
+//       render failure prints the renderer's message to standard error and exits 1; a usage or
+//       input problem exits 2.
 //   korvel_render --batch [--mode ...]
 //       Reads one JSON object per line on standard input, {"name": ..., "template": ...,
 //       "context": {...}, "mode": ...} (context and mode optional), and writes one JSON object per
@@ -51,6 +54,13 @@ struct FileCloser {
 
 // The whole file (or standard input for "-"). Plain stdio: a directory or an unreadable file is
 // an error value here, where a stream iterator would throw.
+// The mode formula rendering picks for a template path: a case-sensitive test of its end.
+korvel::EscapeMode mode_for_name(std::string_view name) {
+  if (name.ends_with(".formula.json.j2")) return korvel::EscapeMode::LegacyJson;
+  if (name.ends_with(".formula.toml.j2")) return korvel::EscapeMode::Toml;
+  return korvel::EscapeMode::Standard;
+}
+
 std::expected<std::string, std::string> read_input(const std::string& path) {
   std::unique_ptr<std::FILE, FileCloser> owned;
   std::FILE* file = stdin;
@@ -100,7 +110,7 @@ const korvel::json::Value* member(const korvel::json::Object& object, std::strin
   return it == object.end() ? nullptr : &it->second;
 }
 
-int run_batch(korvel::EscapeMode default_mode) {
+int run_batch(std::optional<korvel::EscapeMode> default_mode) {
   static const korvel::json::Object kEmpty;
   std::string line;
   while (std::getline(std::cin, line)) {
@@ -115,19 +125,19 @@ int run_batch(korvel::EscapeMode default_mode) {
     const auto* source = member(fields, "template");
     const auto* context = member(fields, "context");
     const auto* mode_text = member(fields, "mode");
-    korvel::EscapeMode mode = default_mode;
-    bool mode_known = true;
+    if (!name || !name->is_string() || !source || !source->is_string() ||
+        (context && !context->is_object())) {
+      write_answer("usage", "a request needs a string name and template and an object context");
+      continue;
+    }
+    korvel::EscapeMode mode = default_mode.value_or(mode_for_name(name->as_string()));
     if (mode_text) {
       auto parsed = mode_text->is_string() ? parse_mode(mode_text->as_string()) : std::nullopt;
-      mode_known = parsed.has_value();
-      if (parsed) mode = *parsed;
-    }
-    if (!name || !name->is_string() || !source || !source->is_string() ||
-        (context && !context->is_object()) || !mode_known) {
-      write_answer("usage",
-                   "a request needs a string name and template, an object context and "
-                   "a known mode");
-      continue;
+      if (!parsed) {
+        write_answer("usage", "unknown mode");
+        continue;
+      }
+      mode = *parsed;
     }
     auto text = render(mode, name->as_string(), source->as_string(),
                        context ? context->as_object() : kEmpty);
@@ -150,7 +160,7 @@ int usage(std::string_view problem) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  korvel::EscapeMode mode = korvel::EscapeMode::Standard;
+  std::optional<korvel::EscapeMode> mode;
   std::optional<std::string> name;
   bool batch = false;
   std::vector<std::string> positional;
@@ -195,7 +205,7 @@ int main(int argc, char** argv) {
   }
   // The template's own path names it unless --name says otherwise; the name chooses the escaping.
   std::string template_name = name.value_or(positional[0] == "-" ? "stdin" : positional[0]);
-  auto text = render(mode, template_name, *source, context);
+  auto text = render(mode.value_or(mode_for_name(template_name)), template_name, *source, context);
   if (!text) {
     std::cerr << text.error() << "\n";
     return kRenderFailed;
