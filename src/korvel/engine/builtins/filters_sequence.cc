@@ -367,7 +367,8 @@ Result<Value> do_list(State&, Args args, const Kwargs& kwargs) {
   return Value::from_seq(std::move(*items));
 }
 
-// users|map(attribute="name", default="?") or names|map("upper") (any filter, with its arguments).
+// ["a", "b"]|map("upper") → ["A", "B"] (any filter, with its arguments);
+// users|map(attribute="name", default="?") → the users' names.
 Result<Value> do_map(State& state, Args args, const Kwargs& kwargs) {
   if (args.empty()) return fail(ErrorKind::MissingArgument, "map() missing the value");
   const Value& v = args[0];
@@ -436,7 +437,8 @@ Result<Value> do_min_max(State&, Args args, const Kwargs& kwargs) {
   return (*items)[best];
 }
 
-// select / reject / selectattr / rejectattr: keep the items whose test (or truth) is `keep`.
+// [1, 2, 3]|select("odd") → [1, 3]; |reject("odd") → [2]; users|selectattr("age", "gt", 30),
+// users|rejectattr("email", "none"): keep the items whose test (or truth) is `kKeep`.
 template <bool kKeep, bool kAttr>
 Result<Value> do_select(State& state, Args args, const Kwargs& kwargs) {
   const char* name = kAttr ? (kKeep ? "selectattr" : "rejectattr") : (kKeep ? "select" : "reject");

@@ -150,6 +150,7 @@ class Cycler final : public Object {
   std::size_t pos_ = 0;
 };
 
+// cycler("odd", "even") → a cycler over those two items.
 Result<Value> do_cycler(State&, Args args, const Kwargs& kwargs) {
   if (auto r = no_kwargs("cycler", kwargs); !r) return std::unexpected(r.error());
   if (args.empty()) {
@@ -185,6 +186,7 @@ class Joiner final : public Object {
   bool used_ = false;
 };
 
+// joiner("|") → a joiner whose calls give "", "|", "|", ...
 Result<Value> do_joiner(State&, Args args, const Kwargs& kwargs) {
   auto b = bind<1>("joiner", args, kwargs, {"sep"}, 0);
   if (!b) return std::unexpected(b.error());

@@ -42,6 +42,7 @@ bool is_number(const Value& v) { return v.is_int() || v.is_float() || v.is_bool(
 bool is_none(const Value& v) { return v.is_none(); }
 bool is_string(const Value& v) { return v.is_string(); }
 bool is_mapping(const Value& v) { return v.is_map(); }
+
 // "ab1" is lower → true; "AB" is upper → true. Jinja2 reads str(value): none and booleans are
 // "None", "True", "False", neither all lower nor all upper case, whatever their display here.
 template <bool kLower>
