@@ -12,11 +12,11 @@
 namespace korvel::engine::builtins::detail {
 namespace {
 
-struct Spec {
+struct Conversion {
   bool left = false, plus = false, space = false, alt = false, zero = false;
   long long width = -1;
   long long precision = -1;
-  char conv = 's';
+  char type = 's';
 };
 
 Error format_error(std::string detail) {
@@ -24,35 +24,35 @@ Error format_error(std::string detail) {
 }
 
 // Pads `body` (which may start with a sign and a prefix of `prefix_len` bytes) to the width.
-std::string pad(std::string body, const Spec& spec, std::size_t prefix_len, bool numeric) {
+std::string pad(std::string body, const Conversion& cv, std::size_t prefix_len, bool numeric) {
   const std::size_t chars = char_count(body);
-  if (spec.width < 0 || chars >= static_cast<std::size_t>(spec.width)) return body;
-  const std::size_t fill = static_cast<std::size_t>(spec.width) - chars;
-  if (spec.left) return body + std::string(fill, ' ');
-  if (spec.zero && numeric) return body.insert(prefix_len, fill, '0');
+  if (cv.width < 0 || chars >= static_cast<std::size_t>(cv.width)) return body;
+  const std::size_t fill = static_cast<std::size_t>(cv.width) - chars;
+  if (cv.left) return body + std::string(fill, ' ');
+  if (cv.zero && numeric) return body.insert(prefix_len, fill, '0');
   return std::string(fill, ' ') + body;
 }
 
-std::string sign_of(bool negative, const Spec& spec) {
+std::string sign_of(bool negative, const Conversion& cv) {
   if (negative) return "-";
-  if (spec.plus) return "+";
-  if (spec.space) return " ";
+  if (cv.plus) return "+";
+  if (cv.space) return " ";
   return "";
 }
 
-std::string format_int(Int128 v, const Spec& spec) {
+std::string format_int(Int128 v, const Conversion& cv) {
   const bool negative = v < 0;
   UInt128 mag = negative ? UInt128(0) - static_cast<UInt128>(v) : static_cast<UInt128>(v);
   unsigned base = 10;
   std::string prefix;
   bool upper = false;
-  if (spec.conv == 'o') {
+  if (cv.type == 'o') {
     base = 8;
-    if (spec.alt) prefix = "0o";
-  } else if (spec.conv == 'x' || spec.conv == 'X') {
+    if (cv.alt) prefix = "0o";
+  } else if (cv.type == 'x' || cv.type == 'X') {
     base = 16;
-    upper = spec.conv == 'X';
-    if (spec.alt) prefix = upper ? "0X" : "0x";
+    upper = cv.type == 'X';
+    if (cv.alt) prefix = upper ? "0X" : "0x";
   }
   std::string digits;
   do {
@@ -60,23 +60,23 @@ std::string format_int(Int128 v, const Spec& spec) {
     digits.push_back(static_cast<char>(d < 10 ? '0' + d : (upper ? 'A' : 'a') + d - 10));
     mag /= base;
   } while (mag != 0);
-  if (spec.precision > static_cast<long long>(digits.size())) {
-    digits.append(static_cast<std::size_t>(spec.precision) - digits.size(), '0');
+  if (cv.precision > static_cast<long long>(digits.size())) {
+    digits.append(static_cast<std::size_t>(cv.precision) - digits.size(), '0');
   }
-  std::string body = sign_of(negative, spec) + prefix;
+  std::string body = sign_of(negative, cv) + prefix;
   const std::size_t prefix_len = body.size();
   body.append(digits.rbegin(), digits.rend());
-  return pad(std::move(body), spec, prefix_len, true);
+  return pad(std::move(body), cv, prefix_len, true);
 }
 
-std::string format_float(double d, const Spec& spec) {
+std::string format_float(double d, const Conversion& cv) {
   std::string f = "%";
-  if (spec.plus) f += '+';
-  if (spec.space) f += ' ';
-  if (spec.alt) f += '#';
+  if (cv.plus) f += '+';
+  if (cv.space) f += ' ';
+  if (cv.alt) f += '#';
   f += '.';
-  f += std::to_string(spec.precision < 0 ? 6 : std::min(spec.precision, 400LL));
-  f += spec.conv;
+  f += std::to_string(cv.precision < 0 ? 6 : std::min(cv.precision, 400LL));
+  f += cv.type;
   char stack[64];
   int n = std::snprintf(stack, sizeof stack, f.c_str(), d);
   std::string body;
@@ -89,7 +89,7 @@ std::string format_float(double d, const Spec& spec) {
   }
   const std::size_t sign_len =
       (!body.empty() && (body[0] == '-' || body[0] == '+' || body[0] == ' ')) ? 1 : 0;
-  return pad(std::move(body), spec, sign_len, std::isfinite(d));
+  return pad(std::move(body), cv, sign_len, std::isfinite(d));
 }
 
 std::string truncate_chars(std::string s, long long precision) {
@@ -144,7 +144,7 @@ Result<std::string> percent_format(std::string_view fmt, std::span<const Value> 
     out.append(fmt.substr(i, pct - i));
     i = pct + 1;
     if (i >= fmt.size()) return std::unexpected(format_error("incomplete format"));
-    Spec spec;
+    Conversion cv;
     std::optional<Value> keyed;
     if (fmt[i] == '(') {
       // %(name)s: the name may hold balanced parentheses, as in Python.
@@ -168,15 +168,15 @@ Result<std::string> percent_format(std::string_view fmt, std::span<const Value> 
     for (; i < fmt.size(); ++i) {
       const char c = fmt[i];
       if (c == '-')
-        spec.left = true;
+        cv.left = true;
       else if (c == '+')
-        spec.plus = true;
+        cv.plus = true;
       else if (c == ' ')
-        spec.space = true;
+        cv.space = true;
       else if (c == '#')
-        spec.alt = true;
+        cv.alt = true;
       else if (c == '0')
-        spec.zero = true;
+        cv.zero = true;
       else
         break;
     }
@@ -193,7 +193,7 @@ Result<std::string> percent_format(std::string_view fmt, std::span<const Value> 
           return std::unexpected(format_error("* width or precision too big"));
         }
         if (is_width && target < 0) {  // a negative * width means left alignment
-          spec.left = true;
+          cv.left = true;
           target = -target;
         }
         return {};
@@ -208,17 +208,17 @@ Result<std::string> percent_format(std::string_view fmt, std::span<const Value> 
       }
       return {};
     };
-    if (auto r = read_number(spec.width, true); !r) return std::unexpected(r.error());
+    if (auto r = read_number(cv.width, true); !r) return std::unexpected(r.error());
     if (i < fmt.size() && fmt[i] == '.') {
       ++i;
-      spec.precision = 0;
-      if (auto r = read_number(spec.precision, false); !r) return std::unexpected(r.error());
-      if (spec.precision < 0) spec.precision = 0;
+      cv.precision = 0;
+      if (auto r = read_number(cv.precision, false); !r) return std::unexpected(r.error());
+      if (cv.precision < 0) cv.precision = 0;
     }
     while (i < fmt.size() && (fmt[i] == 'h' || fmt[i] == 'l' || fmt[i] == 'L')) ++i;
     if (i >= fmt.size()) return std::unexpected(format_error("incomplete format"));
-    spec.conv = fmt[i++];
-    if (spec.conv == '%') {
+    cv.type = fmt[i++];
+    if (cv.type == '%') {
       out.push_back('%');
       continue;
     }
@@ -230,11 +230,11 @@ Result<std::string> percent_format(std::string_view fmt, std::span<const Value> 
       if (!v) return std::unexpected(v.error());
       arg = *v;
     }
-    switch (spec.conv) {
+    switch (cv.type) {
       case 's':
       case 'r':
       case 'a': {
-        auto text_or = spec.conv == 's' ? text_of(arg) : repr_of(arg);
+        auto text_or = cv.type == 's' ? text_of(arg) : repr_of(arg);
         if (!text_or) return std::unexpected(text_or.error());
         std::string text = std::move(*text_or);
         if (escape_args && !arg.is_safe()) {
@@ -242,7 +242,7 @@ Result<std::string> percent_format(std::string_view fmt, std::span<const Value> 
           write_html_escaped(text, escaped);
           text = std::move(escaped);
         }
-        out += pad(truncate_chars(std::move(text), spec.precision), spec, 0, false);
+        out += pad(truncate_chars(std::move(text), cv.precision), cv, 0, false);
         break;
       }
       case 'd':
@@ -254,7 +254,7 @@ Result<std::string> percent_format(std::string_view fmt, std::span<const Value> 
         std::optional<Int128> n;
         if (arg.is_int() || arg.is_bool()) {
           n = arg.is_int() ? arg.as_int() : Int128(arg.as_bool());
-        } else if (arg.is_float() && (spec.conv == 'd' || spec.conv == 'i' || spec.conv == 'u')) {
+        } else if (arg.is_float() && (cv.type == 'd' || cv.type == 'i' || cv.type == 'u')) {
           const double d = arg.as_float();
           if (!std::isfinite(d)) {
             return std::unexpected(
@@ -264,14 +264,14 @@ Result<std::string> percent_format(std::string_view fmt, std::span<const Value> 
           n = static_cast<Int128>(std::trunc(d));
         }
         if (!n) {
-          return std::unexpected(format_error(
-              std::string("%") + spec.conv + " format: " +
-              (spec.conv == 'o' || spec.conv == 'x' || spec.conv == 'X' ? "an integer"
-                                                                        : "a real number") +
-              " is required, not " + std::string(kind_name(arg.kind()))));
+          return std::unexpected(
+              format_error(std::string("%") + cv.type + " format: " +
+                           (cv.type == 'o' || cv.type == 'x' || cv.type == 'X' ? "an integer"
+                                                                               : "a real number") +
+                           " is required, not " + std::string(kind_name(arg.kind()))));
         }
-        if (spec.conv == 'u') spec.conv = 'd';
-        out += format_int(*n, spec);
+        if (cv.type == 'u') cv.type = 'd';
+        out += format_int(*n, cv);
         break;
       }
       case 'e':
@@ -282,11 +282,11 @@ Result<std::string> percent_format(std::string_view fmt, std::span<const Value> 
       case 'G': {
         const std::optional<double> d = arg.to_float();
         if (!d || arg.is_undefined() || arg.is_none()) {
-          return std::unexpected(format_error(std::string("%") + spec.conv +
+          return std::unexpected(format_error(std::string("%") + cv.type +
                                               " format: a real number is required, not " +
                                               std::string(kind_name(arg.kind()))));
         }
-        out += format_float(*d, spec);
+        out += format_float(*d, cv);
         break;
       }
       case 'c': {
@@ -302,12 +302,12 @@ Result<std::string> percent_format(std::string_view fmt, std::span<const Value> 
         } else {
           return std::unexpected(format_error("%c requires an integer or a character"));
         }
-        out += pad(std::move(ch), spec, 0, false);
+        out += pad(std::move(ch), cv, 0, false);
         break;
       }
       default:
         return std::unexpected(format_error(std::string("unsupported format character '") +
-                                            spec.conv + "' at index " + std::to_string(i - 1)));
+                                            cv.type + "' at index " + std::to_string(i - 1)));
     }
   }
   if (auto r = check_built_size("format", out.size()); !r) return std::unexpected(r.error());
