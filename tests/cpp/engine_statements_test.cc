@@ -296,6 +296,30 @@ TEST(EngineStatements, PercentOnAStringFormatsThroughTheFormatFilter) {
   EXPECT_EQ(*r, "%s<a;2;> n<k=1;> one<5;> 3");
 }
 
+TEST(EngineStatements, SafeTextJoinsLikeJinjaMarkup) {
+  // Jinja2's Markup: safe + plain escapes the plain side (HTML) and stays safe; `~` does the same
+  // only under HTML escaping. The outputs are Jinja2's for the same templates with variables.
+  Environment env = make_env();
+  env.add_filter("mark", [](State&, std::span<const Value> args, const Kwargs&) -> Result<Value> {
+    return Value::safe_string(std::string(args[0].str()));
+  });
+  json::Object ctx;
+  ctx["a"] = "<";
+  ctx["b"] = "<b>";
+  const Case cases[] = {
+      {"safe plus plain", "{{ (b|mark) + a }}|{{ a + (b|mark) }}", "<b>&lt;|&lt;<b>"},
+      {"tilde without escaping", "{{ (b|mark) ~ a }}", "<b><"},
+      {"under html escaping",
+       "{% autoescape true %}{{ (b|mark) + a }}|{{ a ~ (b|mark) }}|{{ a ~ b }}{% endautoescape %}",
+       "<b>&lt;|&lt;<b>|&lt;&lt;b&gt;"},
+  };
+  for (const auto& c : cases) {
+    auto r = env.render_named_str("t", c.source, ctx);
+    ASSERT_TRUE(r) << c.name << ": " << r.error().display();
+    EXPECT_EQ(*r, c.expected) << c.name;
+  }
+}
+
 TEST(EngineStatements, CompiledTemplateRendersManyTimes) {
   Environment env = make_env();
   auto t = env.template_from_named_str("t.txt",

@@ -2,7 +2,9 @@
 #include "korvel/engine/evaluator.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <memory>
 
 #include "korvel/engine/limits.hpp"
@@ -239,6 +241,14 @@ Result<void> Evaluator::print(const Value& v) {
   if (default_formatter_ && state_.escape().kind == EscapeChoice::Kind::None) {
     if (v.is_string()) return write(v.str());
     if (v.is_undefined()) return {};
+    if (v.is_int()) {
+      const Int128 i = v.as_int();
+      if (i >= INT64_MIN && i <= INT64_MAX) {
+        char buf[24];
+        auto r = std::to_chars(buf, buf + sizeof buf, static_cast<std::int64_t>(i));
+        return write(std::string_view(buf, static_cast<std::size_t>(r.ptr - buf)));
+      }
+    }
     if (!v.write_display_checked(*out_, kMaxOutputBytes - out_->size())) {
       return fail(ErrorKind::WriteFailure, "output size limit exceeded");
     }
