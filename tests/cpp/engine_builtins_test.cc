@@ -12,6 +12,8 @@
 
 #include "korvel/engine/environment.hpp"
 #include "korvel/engine/error.hpp"
+#include "korvel/engine/output.hpp"
+#include "korvel/engine/state.hpp"
 #include "korvel/json/reader.hpp"
 
 namespace korvel::engine {
@@ -534,6 +536,24 @@ TEST(EngineBuiltinsTest, HtmlEscapingPaths) {
        "", R"( class="a&lt;b" id="5"| a="<b>"| <b> |<b>&lt;)"},
   };
   expect_renders(env, kCases);
+}
+
+// xmlattr's text is escaped already: it is safe under any escaping, so a custom HTML-like format
+// does not escape it again, and plain where nothing is escaped.
+TEST(EngineBuiltinsTest, XmlattrIsSafeWhereOutputIsEscaped) {
+  Environment custom;
+  custom.set_auto_escape_callback([](std::string_view) {
+    return EscapeChoice{EscapeChoice::Kind::Custom, "page"};
+  });
+  custom.set_formatter([](Output& out, State&, const Value& v) -> Result<void> {
+    return out.write(v.is_safe() ? "[safe]" : "[plain]");
+  });
+  auto out = render(custom, R"({{ {"a": "<"}|xmlattr }})", "");
+  ASSERT_TRUE(out) << out.error().display();
+  EXPECT_EQ(*out, "[safe]");
+  out = render(Environment(), R"({{ ({"a": "<"}|xmlattr) is safe }})", "");
+  ASSERT_TRUE(out) << out.error().display();
+  EXPECT_EQ(*out, "false");
 }
 
 // Outside HTML escaping, mixing safe and plain text escapes nothing: the HTML entities Jinja2's

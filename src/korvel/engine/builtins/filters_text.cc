@@ -100,7 +100,9 @@ Result<Value> do_xmlattr(State& state, Args args, const Kwargs& kwargs) {
     if (auto r = check_built_size("xmlattr", out.size()); !r) return std::unexpected(r.error());
   }
   if (autospace && !out.empty()) out.insert(0, 1, ' ');
-  return Value::string_with_mark(std::move(out), html_escaping(state));
+  // Already escaped for markup: safe wherever output is escaped (Jinja2's autoescape), so an
+  // HTML-like custom format does not escape it twice.
+  return Value::string_with_mark(std::move(out), state.auto_escape());
 }
 
 // "%s, %s!"|format("Hello", "World") → "Hello, World!"; "%(a)d"|format(a=1) → "1".
