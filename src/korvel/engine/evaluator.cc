@@ -136,17 +136,34 @@ class LoopObject final : public Object {
   Value get_attr(std::string_view name) const override {
     const auto n = static_cast<Int128>(items.size());
     const auto i = static_cast<Int128>(index0);
-    if (name == "index") return Value::from_int(i + 1);
-    if (name == "index0") return Value::from_int(i);
-    if (name == "revindex") return Value::from_int(n - i);
-    if (name == "revindex0") return Value::from_int(n - i - 1);
-    if (name == "first") return Value::from_bool(index0 == 0);
-    if (name == "last") return Value::from_bool(index0 + 1 == items.size());
-    if (name == "length") return Value::from_int(n);
-    if (name == "depth") return Value::from_int(depth0 + 1);
-    if (name == "depth0") return Value::from_int(depth0);
-    if (name == "previtem") return index0 > 0 ? items[index0 - 1] : Value();
-    if (name == "nextitem") return index0 + 1 < items.size() ? items[index0 + 1] : Value();
+    // Dispatch on the length first: one comparison finds the attribute.
+    switch (name.size()) {
+      case 4:
+        if (name == "last") return Value::from_bool(index0 + 1 == items.size());
+        break;
+      case 5:
+        if (name == "index") return Value::from_int(i + 1);
+        if (name == "first") return Value::from_bool(index0 == 0);
+        if (name == "depth") return Value::from_int(depth0 + 1);
+        break;
+      case 6:
+        if (name == "index0") return Value::from_int(i);
+        if (name == "length") return Value::from_int(n);
+        if (name == "depth0") return Value::from_int(depth0);
+        break;
+      case 8:
+        if (name == "revindex") return Value::from_int(n - i);
+        if (name == "previtem") return index0 > 0 ? items[index0 - 1] : Value();
+        if (name == "nextitem") {
+          return index0 + 1 < items.size() ? items[index0 + 1] : Value();
+        }
+        break;
+      case 9:
+        if (name == "revindex0") return Value::from_int(n - i - 1);
+        break;
+      default:
+        break;
+    }
     return Value();
   }
   std::optional<Result<Value>> call_method(State&, std::string_view name,
@@ -886,6 +903,14 @@ Result<Value> Evaluator::eval_compare(const CompareExpr* e) {
         ok = !KV_TRY(contains(right, left));
         break;
       default: {
+        if (left.is_int() && right.is_int()) {
+          const Int128 x = left.as_int(), y = right.as_int();
+          ok = c.op == CmpOp::Lt   ? x < y
+               : c.op == CmpOp::Le ? x <= y
+               : c.op == CmpOp::Gt ? x > y
+                                   : x >= y;
+          break;
+        }
         if (left.is_undefined() || right.is_undefined()) return undefined_error();
         const int cmp = KV_TRY(compare(left, right));
         const bool unordered = (left.is_float() && std::isnan(left.as_float())) ||
