@@ -449,6 +449,7 @@ TEST(EngineBuiltinsTest, OverflowAndSizeBounds) {
       {"{{ [1]|batch(100000000, 0) }}", K::InvalidOperation},
       {"{{ [1]|slice(100000000) }}", K::InvalidOperation},
       {"{{ 'a'|indent(1000000000) }}", K::InvalidOperation},
+      {"{{ 1.5|round(-400, 'ceil') }}", K::InvalidOperation},
       {"{{ '%*d'|format(1000000000, 1) }}", K::InvalidOperation},
       // Results past the engine's bound on built strings (64 MiB).
       {"{{ ('a' * 1000000)|replace('a', 'b' * 100) }}", K::InvalidOperation},
@@ -494,6 +495,8 @@ TEST(EngineBuiltinsTest, OverflowAndSizeBounds) {
       {"{{ ('-170141183460469231731687303715884105727'|int)|abs }}", "",
        "170141183460469231731687303715884105727"},
       {"{{ range(100000)|length }}|{{ range(0, 200000, 2)|last }}", "", "100000|199998"},
+      {"{{ 'abc'|truncate(9223372036854775807) }}|{{ 'abc'|center(-9223372036854775807) }}", "",
+       "abc|abc"},
       {"{{ (('ab' * 100000)|replace('a', 'xyz'))|length }}|{{ ('x' * 10)|indent(100000)|length }}",
        "", "400000|10"},
       {"{{ range(170141183460469231731687303715884105726, 170141183460469231731687303715884105727)"

@@ -84,7 +84,8 @@ Result<Value> do_truncate(State& state, Args args, const Kwargs& kwargs) {
     return fail(ErrorKind::InvalidOperation,
                 "truncate() needs a string, not " + std::string(kind_name(v.kind())));
   }
-  if (static_cast<long long>(char_count(*s)) <= length + leeway) return v;
+  const long long len = static_cast<long long>(char_count(*s));
+  if (len <= length || len - length <= leeway) return v;  // no overflow near the largest length
   std::string_view kept = text::first_chars(*s, static_cast<std::size_t>(length - end_len));
   if (!killwords) {
     // Drop the last (possibly cut) word: everything from the last space on.

@@ -294,6 +294,7 @@ Result<Value> do_round(State&, Args args, const Kwargs& kwargs) {
   // ceil / floor: (value * 10**precision) rounded, divided back, as Jinja2 computes it.
   const double x = *v.to_float();
   const double scale = std::pow(10.0, static_cast<double>(precision));
+  if (scale == 0) return fail(ErrorKind::InvalidOperation, "round(): division by zero");
   const double scaled = method == "ceil" ? std::ceil(x * scale) : std::floor(x * scale);
   if (!std::isfinite(scaled)) {
     return fail(ErrorKind::InvalidOperation, "round(): cannot round a non-finite value");
