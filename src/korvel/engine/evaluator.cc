@@ -1047,6 +1047,16 @@ Result<Value> Evaluator::eval_inner(const Expr* e) {
   switch (e->kind) {
     case ExprKind::GetAttr: {
       const auto* g = static_cast<const GetAttrExpr*>(e);
+      if (g->object->kind == ExprKind::Name) {
+        // A local looked up in place: no copy of the value (and of its reference count).
+        const std::string_view name = static_cast<const NameExpr*>(g->object)->name;
+        for (const Frame* f = frame_; f; f = f->parent()) {
+          if (const Value* v = f->find(name)) {
+            if (v->is_undefined()) return undefined_error();
+            return v->get_attr(g->name);
+          }
+        }
+      }
       Value base = KV_TRY(eval(g->object));
       if (base.is_undefined()) return undefined_error();
       return base.get_attr(g->name);
