@@ -7,28 +7,34 @@ from . import E, J, X
 AE = "{% autoescape true %}"
 END = "{% endautoescape %}"
 
+# Values come from the context: Jinja2 folds constant expressions at compile time, and folding
+# drops the safe mark ("'<' ~ ('<b>'|safe)" folds to a plain string), which is not the language's
+# meaning.
+CTX = {"lt": "<", "b": "<b>", "i": "<i>%s</i>", "amp": "&amp;", "p": "<p>"}
+
 CASES = [
-    J("markup_concat_escapes_plain_side", AE + "{{{ '<' ~ ('<b>'|safe) }}}" + END),
-    J("markup_concat_without_autoescape", "{{{ '<' ~ ('<b>'|safe) }}}"),
-    J("markup_plus_escapes_plain_side", "{{{ ('<b>'|safe) + '<' }}}"),
-    J("markup_plus_under_autoescape", AE + "{{{ ('<b>'|safe) + '<' }}}|{{{ '<' + ('<b>'|safe) }}}"
-      + END),
-    J("markup_upper_stays_safe", AE + "{{{ '<b>'|safe|upper }}}|{{{ '<b>'|upper }}}" + END),
-    J("markup_format_escapes_arguments", AE + "{{{ '<i>%s</i>'|safe|format('<') }}}" + END),
-    J("markup_length_and_index", "{{{ '<b>'|safe|length }}} {{{ ('<b>'|safe)[1] }}}"),
-    J("markup_nested_autoescape", AE + "{{{ '<' }}}{% autoescape false %}{{{ '<' }}}"
-      "{% endautoescape %}{{{ '<' }}}" + END),
+    J("markup_concat_escapes_plain_side", AE + "{{{ lt ~ (b|safe) }}}" + END, CTX),
+    J("markup_concat_without_autoescape", "{{{ lt ~ (b|safe) }}}", CTX),
+    J("markup_plus_escapes_plain_side", "{{{ (b|safe) + lt }}}", CTX),
+    J("markup_plus_under_autoescape", AE + "{{{ (b|safe) + lt }}}|{{{ lt + (b|safe) }}}" + END,
+      CTX),
+    J("markup_upper_stays_safe", AE + "{{{ b|safe|upper }}}|{{{ b|upper }}}" + END, CTX),
+    J("markup_format_escapes_arguments", AE + "{{{ i|safe|format(lt) }}}" + END, CTX),
+    J("markup_length_and_index", "{{{ b|safe|length }}} {{{ (b|safe)[1] }}}", CTX),
+    J("markup_nested_autoescape", AE + "{{{ lt }}}{% autoescape false %}{{{ lt }}}"
+      "{% endautoescape %}{{{ lt }}}" + END, CTX),
     J("markup_macro_output_not_escaped_again", AE + "{% macro m(x) %}<i>{{{ x }}}</i>"
-      "{% endmacro %}{{{ m('<') }}}" + END),
+      "{% endmacro %}{{{ m(lt) }}}" + END, CTX),
     J("markup_set_block_escaped", AE + "{% set t | e %}<b>{% endset %}{{{ t }}}" + END),
     J("markup_tojson_not_escaped_again", AE + "{{{ {'a': '<&>'}|tojson }}}" + END),
-    J("markup_escape_filter_on_safe", AE + "{{{ '<'|e|e }}}{{{ '&amp;'|safe|e }}}" + END),
-    J("markup_join_escapes_items", AE + "{{{ ['<', '<i>'|safe]|join('&') }}}" + END),
-    J("markup_default_safe", AE + "{{{ missing|default('<b>'|safe) }}}{{{ missing|d('<') }}}"
-      + END),
-    J("markup_string_filter", AE + "{{{ ('<'|safe)|string }}}{{{ 5|string }}}" + END),
+    J("markup_escape_filter_on_safe", AE + "{{{ lt|e|e }}}{{{ amp|safe|e }}}" + END, CTX),
+    J("markup_join_escapes_items", AE + "{{{ [lt, b|safe]|join('&') }}}" + END, CTX),
+    J("markup_default_safe", AE + "{{{ missing|default(b|safe) }}}{{{ missing|d(lt) }}}" + END,
+      CTX),
+    J("markup_string_filter", AE + "{{{ (lt|safe)|string }}}{{{ 5|string }}}" + END, CTX),
     J("markup_call_block", AE + "{% macro w() %}<p>{{{ caller() }}}</p>{% endmacro %}"
-      "{% call w() %}<b>{{{ '<' }}}{% endcall %}" + END),
+      "{% call w() %}<b>{{{ lt }}}{% endcall %}" + END, CTX),
+    J("markup_test_escaped_after_plus", "{{{ 'Y' if ((b|safe) + lt) is escaped else 'N' }}}", CTX),
     # Statement forms.
     J("for_nested_unpacking", "{% for a, (b, c) in [[1, [2, 3]], [4, [5, 6]]] %}{{{ a }}}{{{ b }}}"
       "{{{ c }}} {% endfor %}"),
