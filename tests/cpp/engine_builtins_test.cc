@@ -173,6 +173,10 @@ TEST(EngineBuiltinsTest, SequenceFilters) {
        kUsers, "LA:1;NY:1;ny:1;"},
       {R"({% for g in users|groupby("zip", default="none") %}{{ g.grouper }}:{{ g.list|length }}{% endfor %})",
        kUsers, "none:3"},
+      // NaN keys (here one shared default) form one group; this once looped forever.
+      {R"({{ "abc"|groupby(1, default=("nan"|float))|length }}|)"
+       R"({{ [{"a": ("nan"|float)}, {"a": 1}, {"a": 1}]|groupby("a")|map("last")|map("length")|join(",") }})",
+       "", "1|1,2"},
       {R"({% for g in [[3, "a"], [1, "b"], [3, "c"]]|groupby(0) %}{{ g.grouper }}{{ g.list|map("last")|join }};{% endfor %})",
        "", "1b;3ac;"},
       {R"({{ missing|default("x") }}|{{ none|default("x") }}|{{ ""|default("x") }}|{{ ""|default("x", true) }}|{{ 0|d("z", boolean=true) }}|{{ missing|d }})",

@@ -3,6 +3,7 @@
 // reverse, select, selectattr, slice, sort, sum, unique — with Jinja2's arguments. Entry point:
 // add_sequence_filters. Where Jinja2 returns a generator, these return the sequence it yields.
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <string>
 #include <unordered_set>
@@ -243,6 +244,10 @@ Result<Value> do_last(State&, Args args, const Kwargs& kwargs) {
   return items->empty() ? Value() : items->back();
 }
 
+bool is_nan(const Value& v) { return v.is_float() && std::isnan(v.as_float()); }
+
+bool same_group_key(const Value& a, const Value& b) { return a == b || (is_nan(a) && is_nan(b)); }
+
 // [{"c": "a", "n": 1}, {"c": "b"}, {"c": "A"}]|groupby("c") → [("a", [first, third]), ("b", ...)]
 // Each group unpacks as grouper, list and has .grouper and .list; case-insensitive by default.
 Result<Value> do_groupby(State&, Args args, const Kwargs& kwargs) {
@@ -266,9 +271,12 @@ Result<Value> do_groupby(State&, Args args, const Kwargs& kwargs) {
   std::size_t i = 0;
   while (i < order->size()) {
     const std::vector<Value>& key = keys[(*order)[i]];
-    std::vector<Value> members;
-    std::size_t j = i;
-    while (j < order->size() && keys[(*order)[j]][0] == key[0]) {
+    // A group starts with its first item whatever its key. NaN equals nothing, not even itself;
+    // Python still puts the items of one shared NaN (a default, say) in one group, since it
+    // compares a key with itself by identity, so NaN keys group together here.
+    std::vector<Value> members{(*items)[(*order)[i]]};
+    std::size_t j = i + 1;
+    while (j < order->size() && same_group_key(keys[(*order)[j]][0], key[0])) {
       members.push_back((*items)[(*order)[j]]);
       ++j;
     }
