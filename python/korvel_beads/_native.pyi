@@ -199,7 +199,7 @@ class BeadComposeRequest:
         """The ``bd`` executable, or None for "bd" found on PATH."""
     @property
     def pour_authorization(self) -> str | None:
-        """"CreatePersistentBeads" when given, else None."""
+        """ "CreatePersistentBeads" when given, else None."""
 
 def execute(request: BeadComposeRequest) -> BeadComposeReceipt:
     """Run the operation stored in the request."""

@@ -276,8 +276,9 @@ def _parser() -> argparse.ArgumentParser:
     return parser
 
 
-def main(argv: Sequence[str] | None = None, stdout: TextIO | None = None,
-         stderr: TextIO | None = None) -> int:
+def main(
+    argv: Sequence[str] | None = None, stdout: TextIO | None = None, stderr: TextIO | None = None
+) -> int:
     """Runs the command line and returns its exit status."""
     out = sys.stdout if stdout is None else stdout
     err = sys.stderr if stderr is None else stderr

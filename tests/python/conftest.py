@@ -18,7 +18,7 @@ import pytest
 #   flood    "cook" | "where" | "pour" | None      print more than the capture limit there
 #   started_dir, release_file, guard_seconds       `cook` writes started_dir/<pid>, then waits
 #                                                  for release_file (at most guard_seconds)
-_BD_SCRIPT = r'''
+_BD_SCRIPT = r"""
 import json, os, sys, time
 here = os.path.dirname(os.path.abspath(__file__))
 with open(os.path.join(here, "bd.json"), encoding="utf-8") as handle:
@@ -43,7 +43,7 @@ if command == "where" and "where_path" in config:
 sys.stdout.write(config.get("stdout", {}).get(command, ""))
 sys.stderr.write(config.get("stderr", {}).get(command, ""))
 sys.exit(config.get("exit", {}).get(command, 0))
-'''
+"""
 
 
 @dataclass

@@ -15,45 +15,70 @@ PATHS = ("/w", "/w/t.formula.toml.j2", "/w/o.formula.toml", {})
 @pytest.mark.parametrize(
     ("call", "message"),
     [
-        (lambda: Err("X"),
-         "BeadComposeError.__new__() missing 1 required positional argument: 'message'"),
-        (lambda: Err(),
-         "BeadComposeError.__new__() missing 2 required positional arguments: "
-         "'code' and 'message'"),
-        (lambda: Err("a", "b", "c", "d"),
-         "BeadComposeError.__new__() takes from 2 to 3 positional arguments but 4 were given"),
-        (lambda: Err("a", "b", code="c"),
-         "BeadComposeError.__new__() got multiple values for argument 'code'"),
-        (lambda: Err("a", "b", level="c"),
-         "BeadComposeError.__new__() got an unexpected keyword argument 'level'"),
-        (lambda: Req(),
-         "BeadComposeRequest.__new__() missing 4 required positional arguments: "
-         "'working_directory', 'template', 'rendered_formula', and 'compose_variables'"),
-        (lambda: Req("/w"),
-         "BeadComposeRequest.__new__() missing 3 required positional arguments: "
-         "'template', 'rendered_formula', and 'compose_variables'"),
-        (lambda: Req("/w", compose_variables={}),
-         "BeadComposeRequest.__new__() missing 2 required positional arguments: "
-         "'template' and 'rendered_formula'"),
-        (lambda: Req("/w", "t"),
-         "BeadComposeRequest.__new__() missing 2 required positional arguments: "
-         "'rendered_formula' and 'compose_variables'"),
-        (lambda: Req(*PATHS, "render"),
-         "BeadComposeRequest.__new__() takes 4 positional arguments but 5 were given"),
-        (lambda: Req(*PATHS, template="t"),
-         "BeadComposeRequest.__new__() got multiple values for argument 'template'"),
-        (lambda: Req(*PATHS, operations="render"),
-         "BeadComposeRequest.__new__() got an unexpected keyword argument 'operations'"),
-        (lambda: _native.render(),
-         "render() missing 1 required positional argument: 'request'"),
-        (lambda: _native.validate(1, 2),
-         "validate() takes 1 positional arguments but 2 were given"),
-        (lambda: _native.pour(req=None),
-         "pour() got an unexpected keyword argument 'req'"),
-        (lambda: _native.preview_pour(None, request=None),
-         "preview_pour() got multiple values for argument 'request'"),
-        (lambda: _native.execute(),
-         "execute() missing 1 required positional argument: 'request'"),
+        (
+            lambda: Err("X"),
+            "BeadComposeError.__new__() missing 1 required positional argument: 'message'",
+        ),
+        (
+            lambda: Err(),
+            "BeadComposeError.__new__() missing 2 required positional arguments: "
+            "'code' and 'message'",
+        ),
+        (
+            lambda: Err("a", "b", "c", "d"),
+            "BeadComposeError.__new__() takes from 2 to 3 positional arguments but 4 were given",
+        ),
+        (
+            lambda: Err("a", "b", code="c"),
+            "BeadComposeError.__new__() got multiple values for argument 'code'",
+        ),
+        (
+            lambda: Err("a", "b", level="c"),
+            "BeadComposeError.__new__() got an unexpected keyword argument 'level'",
+        ),
+        (
+            lambda: Req(),
+            "BeadComposeRequest.__new__() missing 4 required positional arguments: "
+            "'working_directory', 'template', 'rendered_formula', and 'compose_variables'",
+        ),
+        (
+            lambda: Req("/w"),
+            "BeadComposeRequest.__new__() missing 3 required positional arguments: "
+            "'template', 'rendered_formula', and 'compose_variables'",
+        ),
+        (
+            lambda: Req("/w", compose_variables={}),
+            "BeadComposeRequest.__new__() missing 2 required positional arguments: "
+            "'template' and 'rendered_formula'",
+        ),
+        (
+            lambda: Req("/w", "t"),
+            "BeadComposeRequest.__new__() missing 2 required positional arguments: "
+            "'rendered_formula' and 'compose_variables'",
+        ),
+        (
+            lambda: Req(*PATHS, "render"),
+            "BeadComposeRequest.__new__() takes 4 positional arguments but 5 were given",
+        ),
+        (
+            lambda: Req(*PATHS, template="t"),
+            "BeadComposeRequest.__new__() got multiple values for argument 'template'",
+        ),
+        (
+            lambda: Req(*PATHS, operations="render"),
+            "BeadComposeRequest.__new__() got an unexpected keyword argument 'operations'",
+        ),
+        (lambda: _native.render(), "render() missing 1 required positional argument: 'request'"),
+        (
+            lambda: _native.validate(1, 2),
+            "validate() takes 1 positional arguments but 2 were given",
+        ),
+        (lambda: _native.pour(req=None), "pour() got an unexpected keyword argument 'req'"),
+        (
+            lambda: _native.preview_pour(None, request=None),
+            "preview_pour() got multiple values for argument 'request'",
+        ),
+        (lambda: _native.execute(), "execute() missing 1 required positional argument: 'request'"),
     ],
 )
 def test_binding_messages(call, message):
@@ -73,8 +98,10 @@ def test_binding_messages(call, message):
     ],
 )
 def test_functions_refuse_anything_but_a_request(function, value, message):
-    for call in (lambda: getattr(_native, function)(value),
-                 lambda: getattr(_native, function)(request=value)):
+    for call in (
+        lambda: getattr(_native, function)(value),
+        lambda: getattr(_native, function)(request=value),
+    ):
         with pytest.raises(TypeError) as raised:
             call()
         assert str(raised.value) == message

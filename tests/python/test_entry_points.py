@@ -54,8 +54,12 @@ def test_operation_functions_force_their_operation_and_execute_uses_the_stored_o
 ):
     scripted_bd.configure(where_path=str(workspace.beads_dir))
     request = make_request(
-        workspace, scripted_bd, operation="pour", formula_name="release",
-        pour_authorization=AUTH, bead_variables={"b": "2", "a": "x=1"},
+        workspace,
+        scripted_bd,
+        operation="pour",
+        formula_name="release",
+        pour_authorization=AUTH,
+        bead_variables={"b": "2", "a": "x=1"},
     )
     rendered = _native.render(request)
     assert rendered.operation == "render"
@@ -87,25 +91,45 @@ def test_operation_functions_force_their_operation_and_execute_uses_the_stored_o
     [
         ("validate", {}, ["render", "validate"], None),
         ("validate", {"exit": {"cook": 2}}, ["render", "validate"], "BEADS_COOK_FAILED"),
-        ("preview_pour", {}, ["render", "validate", "resolve_active_registry", "preview_pour"],
-         None),
-        ("preview_pour", {"exit": {"where": 1}}, ["render", "validate", "resolve_active_registry"],
-         "BEADS_WHERE_FAILED"),
-        ("preview_pour", {"where_path": "/nonexistent/beads"},
-         ["render", "validate", "resolve_active_registry"], "BEADS_WHERE_FAILED"),
-        ("preview_pour", {"exit": {"pour": 4}},
-         ["render", "validate", "resolve_active_registry", "preview_pour"],
-         "BEADS_PREVIEW_POUR_FAILED"),
-        ("pour", {"exit": {"pour": 1}}, ["render", "validate", "resolve_active_registry", "pour"],
-         "BEADS_POUR_FAILED"),
+        (
+            "preview_pour",
+            {},
+            ["render", "validate", "resolve_active_registry", "preview_pour"],
+            None,
+        ),
+        (
+            "preview_pour",
+            {"exit": {"where": 1}},
+            ["render", "validate", "resolve_active_registry"],
+            "BEADS_WHERE_FAILED",
+        ),
+        (
+            "preview_pour",
+            {"where_path": "/nonexistent/beads"},
+            ["render", "validate", "resolve_active_registry"],
+            "BEADS_WHERE_FAILED",
+        ),
+        (
+            "preview_pour",
+            {"exit": {"pour": 4}},
+            ["render", "validate", "resolve_active_registry", "preview_pour"],
+            "BEADS_PREVIEW_POUR_FAILED",
+        ),
+        (
+            "pour",
+            {"exit": {"pour": 1}},
+            ["render", "validate", "resolve_active_registry", "pour"],
+            "BEADS_POUR_FAILED",
+        ),
     ],
 )
-def test_stage_endings_come_back_as_receipts(workspace, scripted_bd, function, config, stages,
-                                            code):
-    scripted_bd.configure(**{"where_path": str(workspace.beads_dir),
-                             "stderr": {"cook": "cook says no"}, **config})
-    request = make_request(workspace, scripted_bd, formula_name="release",
-                           pour_authorization=AUTH)
+def test_stage_endings_come_back_as_receipts(
+    workspace, scripted_bd, function, config, stages, code
+):
+    scripted_bd.configure(
+        **{"where_path": str(workspace.beads_dir), "stderr": {"cook": "cook says no"}, **config}
+    )
+    request = make_request(workspace, scripted_bd, formula_name="release", pour_authorization=AUTH)
     receipt = getattr(_native, function)(request)
     assert receipt.operation == function
     assert [s.stage for s in receipt.stages] == stages
@@ -126,7 +150,9 @@ def test_preview_pour_refers_to_the_formula_in_the_registry_only(workspace, scri
         make_request(workspace, scripted_bd, output=other, formula_name="release")
     )
     assert (receipt.outcome.kind, receipt.outcome.code) == (
-        "failed", "BEADS_FORMULA_OUTSIDE_ACTIVE_REGISTRY")
+        "failed",
+        "BEADS_FORMULA_OUTSIDE_ACTIVE_REGISTRY",
+    )
     assert receipt.stages[-1].exit_status == 0
 
 
@@ -142,19 +168,34 @@ def raised(call):
 @pytest.mark.parametrize(
     ("keywords", "function", "code", "message"),
     [
-        ({"schema": "korvel/beads/v1 "}, "render", "BEADS_UNKNOWN_SCHEMA",
-         "unsupported Beads composition schema `korvel/beads/v1 `"),
+        (
+            {"schema": "korvel/beads/v1 "},
+            "render",
+            "BEADS_UNKNOWN_SCHEMA",
+            "unsupported Beads composition schema `korvel/beads/v1 `",
+        ),
         ({}, "pour", "BEADS_FORMULA_NAME_REQUIRED", "formula name is required for pour operations"),
-        ({"formula_name": "release"}, "pour", "BEADS_POUR_AUTH_REQUIRED",
-         "persistent Beads creation requires explicit authorization"),
-        ({"bead_variables": {"a.b": "1"}}, "render", "BEADS_VARIABLE_KEY_INVALID",
-         "invalid Beads variable key `a.b`"),
-        ({"bead_variables": {"k": "a\0b"}}, "render", "BEADS_VARIABLE_VALUE_INVALID",
-         'invalid Beads variable value for `k`: "a\\0b"'),
+        (
+            {"formula_name": "release"},
+            "pour",
+            "BEADS_POUR_AUTH_REQUIRED",
+            "persistent Beads creation requires explicit authorization",
+        ),
+        (
+            {"bead_variables": {"a.b": "1"}},
+            "render",
+            "BEADS_VARIABLE_KEY_INVALID",
+            "invalid Beads variable key `a.b`",
+        ),
+        (
+            {"bead_variables": {"k": "a\0b"}},
+            "render",
+            "BEADS_VARIABLE_VALUE_INVALID",
+            'invalid Beads variable value for `k`: "a\\0b"',
+        ),
     ],
 )
-def test_validation_failures_raise_with_stage_request(workspace, keywords, function, code,
-                                                      message):
+def test_validation_failures_raise_with_stage_request(workspace, keywords, function, code, message):
     output = workspace.formulas / "release.formula.toml"
     error = raised(lambda: getattr(_native, function)(make_request(workspace, **keywords)))
     assert (error.code, error.stage, error.message) == (code, "request", message)
@@ -163,8 +204,11 @@ def test_validation_failures_raise_with_stage_request(workspace, keywords, funct
 
 def test_missing_bd_raises_after_the_formula_was_written(workspace, tmp_path):
     request = _native.BeadComposeRequest(
-        workspace.root, workspace.template, workspace.root / "x.formula.toml",
-        {"name": "n", "description": "d"}, bd_executable=tmp_path / "no-such-bd",
+        workspace.root,
+        workspace.template,
+        workspace.root / "x.formula.toml",
+        {"name": "n", "description": "d"},
+        bd_executable=tmp_path / "no-such-bd",
     )
     error = raised(lambda: _native.validate(request))
     assert (error.code, error.stage) == ("BEADS_BD_UNAVAILABLE", "validate")
@@ -181,8 +225,9 @@ def test_missing_bd_raises_after_the_formula_was_written(workspace, tmp_path):
         ("pour", "preview_pour", "preview_pour", "PreviewPour"),
     ],
 )
-def test_output_limit_raises_with_the_stage_that_hit_it(workspace, scripted_bd, flood, function,
-                                                        stage, display):
+def test_output_limit_raises_with_the_stage_that_hit_it(
+    workspace, scripted_bd, flood, function, stage, display
+):
     scripted_bd.configure(where_path=str(workspace.beads_dir), flood=flood)
     request = make_request(workspace, scripted_bd, formula_name="release")
     error = raised(lambda: getattr(_native, function)(request))
@@ -204,14 +249,16 @@ def test_threads_run_requests_while_python_keeps_running(workspace, scripted_bd,
     started = tmp_path / "started"
     started.mkdir()
     release = tmp_path / "release"
-    scripted_bd.configure(started_dir=str(started), release_file=str(release),
-                          guard_seconds=GUARD_SECONDS)
+    scripted_bd.configure(
+        started_dir=str(started), release_file=str(release), guard_seconds=GUARD_SECONDS
+    )
     receipts: list[object] = []
     failures: list[BaseException] = []
 
     def run(index: int) -> None:
-        request = make_request(workspace, scripted_bd,
-                               output=workspace.root / f"f{index}.formula.toml")
+        request = make_request(
+            workspace, scripted_bd, output=workspace.root / f"f{index}.formula.toml"
+        )
         try:
             receipts.append(_native.validate(request))
         except BaseException as failure:  # reported by the main thread
@@ -239,8 +286,11 @@ def test_threads_run_requests_while_python_keeps_running(workspace, scripted_bd,
 
 def test_an_unusable_argument_for_bd_raises_with_stage_validate(workspace):
     request = _native.BeadComposeRequest(
-        workspace.root, workspace.template, workspace.root / "x.formula.toml",
-        {"name": "n", "description": "d"}, bd_executable="/bin/b\0d",
+        workspace.root,
+        workspace.template,
+        workspace.root / "x.formula.toml",
+        {"name": "n", "description": "d"},
+        bd_executable="/bin/b\0d",
     )
     error = raised(lambda: _native.validate(request))
     assert (error.code, error.stage) == ("BEADS_PROCESS_ARGUMENT_INVALID", "validate")

@@ -16,8 +16,17 @@ EXAMPLES = Path(__file__).resolve().parents[2] / "examples"
 def test_bundled_example_renders_to_a_formula(tmp_path):
     shutil.copy(EXAMPLES / "release-checklist.formula.toml.j2", tmp_path)
     variables = EXAMPLES / "release-checklist.variables.json"
-    status = cli.main(["render", "-C", str(tmp_path), "--variables", str(variables),
-                       "release-checklist.formula.toml.j2", "release-checklist.formula.toml"])
+    status = cli.main(
+        [
+            "render",
+            "-C",
+            str(tmp_path),
+            "--variables",
+            str(variables),
+            "release-checklist.formula.toml.j2",
+            "release-checklist.formula.toml",
+        ]
+    )
     assert status == 0
     formula = tomllib.loads((tmp_path / "release-checklist.formula.toml").read_text("utf-8"))
     source = json.loads(variables.read_text("utf-8"))

@@ -181,8 +181,18 @@ def make_receipt(tmp_path):
 
 @pytest.mark.parametrize(
     "attribute",
-    ["schema", "operation", "working_directory", "template", "rendered_formula",
-     "compose_variables", "formula_name", "bead_variables", "bd_executable", "pour_authorization"],
+    [
+        "schema",
+        "operation",
+        "working_directory",
+        "template",
+        "rendered_formula",
+        "compose_variables",
+        "formula_name",
+        "bead_variables",
+        "bd_executable",
+        "pour_authorization",
+    ],
 )
 def test_request_properties_are_read_only(tmp_path, attribute):
     request = _native.BeadComposeRequest(tmp_path, "t", "o.formula.toml", {})
@@ -210,8 +220,18 @@ def test_receipt_properties_are_read_only_and_fresh(tmp_path):
     assert stage.outcome is not stage.outcome
     for obj, names in [
         (receipt, ["schema", "operation", "rendered_formula", "stages", "outcome"]),
-        (stage, ["stage", "argv", "exit_status", "elapsed_ms", "stdout_excerpt",
-                 "stderr_excerpt", "outcome"]),
+        (
+            stage,
+            [
+                "stage",
+                "argv",
+                "exit_status",
+                "elapsed_ms",
+                "stdout_excerpt",
+                "stderr_excerpt",
+                "outcome",
+            ],
+        ),
         (receipt.outcome, ["kind", "code"]),
         (stage.outcome, ["kind", "code"]),
     ]:
@@ -227,8 +247,9 @@ def test_only_the_initialisation_function_is_exported():
     if nm is None:
         pytest.skip("nm is not installed")
     flags = ["-gU"] if sys.platform == "darwin" else ["-D", "--defined-only"]
-    listing = subprocess.run([nm, *flags, _native.__file__], capture_output=True, text=True,
-                             check=True).stdout
+    listing = subprocess.run(
+        [nm, *flags, _native.__file__], capture_output=True, text=True, check=True
+    ).stdout
     symbols = [line.split()[-1] for line in listing.splitlines() if line.strip()]
     assert [symbol.lstrip("_") for symbol in symbols] == ["PyInit__native"]
 

@@ -49,17 +49,23 @@ def test_arguments_keep_their_reference_counts(call):
 def test_results_and_errors_release_their_types(tmp_path):
     (tmp_path / "t.formula.toml.j2").write_text("a = 1\n")
     request = Req(tmp_path, tmp_path / "t.formula.toml.j2", tmp_path / "t.formula.toml", {})
-    types = [_native.BeadComposeReceipt, _native.BeadStageReceipt, _native.BeadOutcome,
-             _native.BeadStageOutcome, _native.BeadComposeError, Req]
+    types = [
+        _native.BeadComposeReceipt,
+        _native.BeadStageReceipt,
+        _native.BeadOutcome,
+        _native.BeadStageOutcome,
+        _native.BeadComposeError,
+        Req,
+    ]
     before = [sys.getrefcount(cls) for cls in types]
     for _ in range(50):
         receipt = _native.render(request)
-        [(s.outcome.kind, s.argv) for s in receipt.stages]
-        receipt.outcome.code
+        _ = [(s.outcome.kind, s.argv) for s in receipt.stages]
+        _ = receipt.outcome.code
         try:
             _native.render(Req("/w", "t", "o.formula.toml", {}, schema="v0"))
         except _native.BeadComposeError as error:
-            error.code, error.args
+            _ = (error.code, error.args)
         Req("/w", "t", "o", {})
     del receipt
     assert [sys.getrefcount(cls) for cls in types] == before

@@ -4,8 +4,8 @@ precedence, and the compose_variables round trip through json.dumps and the proj
 from __future__ import annotations
 
 import math
-import re
 import pathlib
+import re
 from collections import OrderedDict
 
 import pytest
@@ -80,40 +80,73 @@ def test_operations(operation):
     [
         (PATHS + ({1: "x"},), {}, "compose_variables object keys must be strings"),
         (PATHS + ({"a": {"\ud800": 1}},), {}, "compose_variables object keys must be strings"),
-        (PATHS + ({"a": float("inf")},), {},
-         "compose_variables floating-point values must be finite"),
-        (PATHS + ({"a": [(1, [float("nan")])]},), {},
-         "compose_variables floating-point values must be finite"),
-        (PATHS + ({"a": ([float("nan")],)},), {},
-         "compose_variables floating-point values must be finite"),
+        (
+            PATHS + ({"a": float("inf")},),
+            {},
+            "compose_variables floating-point values must be finite",
+        ),
+        (
+            PATHS + ({"a": [(1, [float("nan")])]},),
+            {},
+            "compose_variables floating-point values must be finite",
+        ),
+        (
+            PATHS + ({"a": ([float("nan")],)},),
+            {},
+            "compose_variables floating-point values must be finite",
+        ),
         (PATHS + ([],), {}, "compose_variables must be a string-keyed mapping"),
         (PATHS + ("text",), {}, "compose_variables must be a string-keyed mapping"),
         (PATHS + (3,), {}, "compose_variables must be a string-keyed mapping"),
         (PATHS + (None,), {}, "compose_variables must be a string-keyed mapping"),
         (PATHS + ({"a", "b"},), {}, "TypeError: Object of type set is not JSON serializable"),
-        (PATHS + ({"a": object()},), {},
-         "TypeError: Object of type object is not JSON serializable"),
+        (
+            PATHS + ({"a": object()},),
+            {},
+            "TypeError: Object of type object is not JSON serializable",
+        ),
         (PATHS + ({"a": "\ud800"},), {}, None),  # the reader's message for the surrogate escape
-        (PATHS + ({},), {"pour_authorization": "createpersistentbeads"},
-         "pour_authorization must be CreatePersistentBeads when supplied"),
-        (PATHS + ({},), {"pour_authorization": " CreatePersistentBeads"},
-         "pour_authorization must be CreatePersistentBeads when supplied"),
-        (PATHS + ({},), {"operation": "Render"},
-         "operation must be render, validate, preview_pour, or pour"),
-        (PATHS + ({},), {"operation": "render "},
-         "operation must be render, validate, preview_pour, or pour"),
-        (PATHS + ({},), {"operation": "resolve_active_registry"},
-         "operation must be render, validate, preview_pour, or pour"),
+        (
+            PATHS + ({},),
+            {"pour_authorization": "createpersistentbeads"},
+            "pour_authorization must be CreatePersistentBeads when supplied",
+        ),
+        (
+            PATHS + ({},),
+            {"pour_authorization": " CreatePersistentBeads"},
+            "pour_authorization must be CreatePersistentBeads when supplied",
+        ),
+        (
+            PATHS + ({},),
+            {"operation": "Render"},
+            "operation must be render, validate, preview_pour, or pour",
+        ),
+        (
+            PATHS + ({},),
+            {"operation": "render "},
+            "operation must be render, validate, preview_pour, or pour",
+        ),
+        (
+            PATHS + ({},),
+            {"operation": "resolve_active_registry"},
+            "operation must be render, validate, preview_pour, or pour",
+        ),
         ((b"/w",) + PATHS[1:] + ({},), {}, "working_directory must be a path-like string"),
         (("/w", b"t", "o", {}), {}, "template must be a path-like string"),
         (("/w", "t", "o\udcff", {}), {}, "rendered_formula must be a path-like string"),
         (PATHS + ({},), {"bd_executable": b"/bin/bd"}, "bd_executable must be a path-like string"),
-        (PATHS + ({},), {"bead_variables": [("a", "b")]},
-         "bead_variables must be a string mapping"),
+        (
+            PATHS + ({},),
+            {"bead_variables": [("a", "b")]},
+            "bead_variables must be a string mapping",
+        ),
         (PATHS + ({},), {"bead_variables": {1: "b"}}, "bead_variables keys must be strings"),
         (PATHS + ({},), {"bead_variables": {"a": 1}}, "bead_variables values must be strings"),
-        (PATHS + ({},), {"bead_variables": {"a": "\ud800"}},
-         "bead_variables values must be strings"),
+        (
+            PATHS + ({},),
+            {"bead_variables": {"a": "\ud800"}},
+            "bead_variables values must be strings",
+        ),
     ],
 )
 def test_refusals(arguments, keywords, message):
@@ -128,23 +161,42 @@ def test_refusals(arguments, keywords, message):
     ("keywords", "message"),
     [
         # compose_variables before pour_authorization before operation before the paths ...
-        ({"compose_variables": [], "pour_authorization": "x", "operation": "x",
-          "working_directory": b"/w"}, "compose_variables must be a string-keyed mapping"),
-        ({"pour_authorization": "x", "operation": "x", "working_directory": b"/w"},
-         "pour_authorization must be CreatePersistentBeads when supplied"),
-        ({"operation": "x", "working_directory": b"/w"},
-         "operation must be render, validate, preview_pour, or pour"),
+        (
+            {
+                "compose_variables": [],
+                "pour_authorization": "x",
+                "operation": "x",
+                "working_directory": b"/w",
+            },
+            "compose_variables must be a string-keyed mapping",
+        ),
+        (
+            {"pour_authorization": "x", "operation": "x", "working_directory": b"/w"},
+            "pour_authorization must be CreatePersistentBeads when supplied",
+        ),
+        (
+            {"operation": "x", "working_directory": b"/w"},
+            "operation must be render, validate, preview_pour, or pour",
+        ),
         # ... the three paths in order, then bead_variables, then bd_executable.
-        ({"working_directory": b"/w", "template": b"t", "bead_variables": []},
-         "working_directory must be a path-like string"),
-        ({"template": b"t", "rendered_formula": b"o", "bead_variables": []},
-         "template must be a path-like string"),
-        ({"rendered_formula": b"o", "bead_variables": [], "bd_executable": b"bd"},
-         "rendered_formula must be a path-like string"),
+        (
+            {"working_directory": b"/w", "template": b"t", "bead_variables": []},
+            "working_directory must be a path-like string",
+        ),
+        (
+            {"template": b"t", "rendered_formula": b"o", "bead_variables": []},
+            "template must be a path-like string",
+        ),
+        (
+            {"rendered_formula": b"o", "bead_variables": [], "bd_executable": b"bd"},
+            "rendered_formula must be a path-like string",
+        ),
         ({"bead_variables": [], "bd_executable": b"bd"}, "bead_variables must be a string mapping"),
         ({"bead_variables": {"k": 1, 2: "v"}}, "bead_variables values must be strings"),
-        ({"compose_variables": {"a": float("nan"), 1: 2}},
-         "compose_variables floating-point values must be finite"),
+        (
+            {"compose_variables": {"a": float("nan"), 1: 2}},
+            "compose_variables floating-point values must be finite",
+        ),
     ],
 )
 def test_order_of_precedence(keywords, message):
@@ -246,10 +298,13 @@ def test_a_non_finite_float_below_the_checked_depth_still_never_passes():
     assert refusal(lambda: Req(*PATHS, deep))
 
 
-@pytest.mark.parametrize("make", [
-    lambda: (lambda items: (items.append(items), {"loop": items})[1])([]),
-    lambda: (lambda d: (d.__setitem__("self", d), d)[1])({}),
-])
+@pytest.mark.parametrize(
+    "make",
+    [
+        lambda: (lambda items: (items.append(items), {"loop": items})[1])([]),
+        lambda: (lambda d: (d.__setitem__("self", d), d)[1])({}),
+    ],
+)
 def test_a_container_that_holds_itself_is_refused(make):
     message = refusal(lambda: Req(*PATHS, make()))
     assert message == "ValueError: Circular reference detected"

@@ -18,8 +18,16 @@ HERE = Path(__file__).resolve().parent
 
 def run_mypy(*files: Path) -> subprocess.CompletedProcess[str]:
     return subprocess.run(
-        [sys.executable, "-m", "mypy", "--strict", "--no-incremental", "--cache-dir", "/dev/null",
-         *map(str, files)],
+        [
+            sys.executable,
+            "-m",
+            "mypy",
+            "--strict",
+            "--no-incremental",
+            "--cache-dir",
+            "/dev/null",
+            *map(str, files),
+        ],
         capture_output=True,
         text=True,
         cwd=HERE,
@@ -50,8 +58,10 @@ def test_the_package_itself_type_checks_against_its_stub():
         ('korvel_beads.render("not a request")', "incompatible type"),
         ('korvel_beads.BeadComposeError("X", "m", stage="s")', "Unexpected keyword"),
         ('korvel_beads.BeadComposeRequest("/w", "t", "o", {}, "render")', "Too many positional"),
-        ('korvel_beads.BeadComposeRequest("/w", "t", "o", {}, bead_variables={"a": 1})',
-         "incompatible type"),
+        (
+            'korvel_beads.BeadComposeRequest("/w", "t", "o", {}, bead_variables={"a": 1})',
+            "incompatible type",
+        ),
         ('korvel_beads.BeadComposeRequest("/w", "t", "o", {}).schema = "x"', "is read-only"),
     ],
 )
@@ -75,10 +85,15 @@ def test_stub_names_the_same_attributes_as_the_module():
     assert sorted([*classes, *functions, "BEADS_SCHEMA_V1"]) == sorted(_native.__all__)
     for name, node in classes.items():
         runtime = getattr(_native, name)
-        properties = [item.name for item in node.body if isinstance(item, ast.FunctionDef)
-                      and any(getattr(d, "id", None) == "property" for d in item.decorator_list)]
+        properties = [
+            item.name
+            for item in node.body
+            if isinstance(item, ast.FunctionDef)
+            and any(getattr(d, "id", None) == "property" for d in item.decorator_list)
+        ]
         constants = [item.target.id for item in node.body if isinstance(item, ast.AnnAssign)]
         own = vars(runtime)
-        assert properties == [key for key, value in own.items()
-                              if isinstance(value, types.GetSetDescriptorType)], name
+        assert properties == [
+            key for key, value in own.items() if isinstance(value, types.GetSetDescriptorType)
+        ], name
         assert constants == [key for key in own if key.isupper()], name
