@@ -433,6 +433,15 @@ TEST(EngineBuiltinsTest, Errors) {
   }
 }
 
+// An error that quotes template text quotes whole characters, so the message stays valid UTF-8.
+TEST(EngineBuiltinsTest, ErrorQuotesWholeCharacters) {
+  auto out = render(Environment(), "{{ 'a%é'|format(1) }}", "");
+  ASSERT_FALSE(out);
+  EXPECT_NE(out.error().display().find("unsupported format character 'é' at index 2"),
+            std::string::npos)
+      << out.error().display();
+}
+
 // 128-bit integers: a result that does not fit is an error, never a wrapped or rounded number;
 // and no single call may build an unbounded result.
 TEST(EngineBuiltinsTest, OverflowAndSizeBounds) {

@@ -305,9 +305,13 @@ Result<std::string> percent_format(std::string_view fmt, std::span<const Value> 
         out += pad(std::move(ch), cv, 0, false);
         break;
       }
-      default:
-        return std::unexpected(format_error(std::string("unsupported format character '") +
-                                            cv.type + "' at index " + std::to_string(i - 1)));
+      default: {
+        // Name the whole character, not just its first byte.
+        const std::size_t at = i - 1;
+        const std::string_view ch = fmt.substr(at, decode_at(fmt, at).size);
+        return std::unexpected(format_error("unsupported format character '" + std::string(ch) +
+                                            "' at index " + std::to_string(at)));
+      }
     }
   }
   if (auto r = check_built_size("format", out.size()); !r) return std::unexpected(r.error());
