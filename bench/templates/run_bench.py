@@ -34,6 +34,7 @@ BATCHES = 5
 
 # --- Jinja2 configured like the renderer, per escape choice --------------------------------------
 
+
 def toml_escape(text: str) -> str:
     out = []
     for ch in text:
@@ -63,8 +64,13 @@ def finalize_json(value):
 
 
 def jinja2_settings(escape: str) -> dict:
-    settings = dict(variable_start_string="{{{", variable_end_string="}}}", trim_blocks=True,
-                    lstrip_blocks=True, keep_trailing_newline=False)
+    settings = dict(
+        variable_start_string="{{{",
+        variable_end_string="}}}",
+        trim_blocks=True,
+        lstrip_blocks=True,
+        keep_trailing_newline=False,
+    )
     if escape == "toml":
         settings["finalize"] = finalize_toml
     elif escape == "json":
@@ -76,8 +82,10 @@ def jinja2_settings(escape: str) -> dict:
 
 # --- The cases ------------------------------------------------------------------------------------
 
-LOREM = ("Formula authors write most of a template as plain text: headings, explanations, fixed "
-         "TOML tables and long descriptions that pass through the renderer untouched.\n")
+LOREM = (
+    "Formula authors write most of a template as plain text: headings, explanations, fixed "
+    "TOML tables and long descriptions that pass through the renderer untouched.\n"
+)
 
 
 def generate(workdir: Path) -> list[dict]:
@@ -85,16 +93,25 @@ def generate(workdir: Path) -> list[dict]:
     workdir.mkdir(parents=True, exist_ok=True)
     formula_context = HERE / "formula_context.json"
 
-    records = [{"id": i, "name": f"record-{i:04d}", "owner": ["ann", "bob", "cy"][i % 3],
-                "score": (i * 37) % 101, "tags": ["t%d" % (i % 7), "u%d" % (i % 5)],
-                "active": i % 4 != 0} for i in range(2200)]
+    records = [
+        {
+            "id": i,
+            "name": f"record-{i:04d}",
+            "owner": ["ann", "bob", "cy"][i % 3],
+            "score": (i * 37) % 101,
+            "tags": [f"t{i % 7}", f"u{i % 5}"],
+            "active": i % 4 != 0,
+        }
+        for i in range(2200)
+    ]
     big_template = (
         "{% for r in records %}\n"
         "{{{ r.id }}}\t{{{ r.name|upper }}}\t{{{ r.owner|title }}}\t"
         "{{{ 'active' if r.active else 'idle' }}}\t{{{ r.tags|join(',') }}}\t"
         "{{{ '%5.1f'|format(r.score / 10) }}}{% if r.score > 90 %}\t*{% endif %}"
         "\t{{{ loop.index }}}/{{{ loop.length }}}\n"
-        "{% endfor %}\n")
+        "{% endfor %}\n"
+    )
     (workdir / "big_output.txt.j2").write_text(big_template)
     (workdir / "big_output.json").write_text(json.dumps({"records": records}))
 
@@ -104,27 +121,45 @@ def generate(workdir: Path) -> list[dict]:
         "{% set ns.total = ns.total + i %}\n"
         "{{{ i }}}{% if i is divisibleby 3 %} fizz{% endif %}{% if loop.last %} end{% endif %}\n"
         "{% endfor %}\n"
-        "total={{{ ns.total }}}\n")
+        "total={{{ ns.total }}}\n"
+    )
     (workdir / "loop_10k.txt.j2").write_text(loop_template)
     (workdir / "empty.json").write_text("{}")
 
     # About 1 MB of text with an expression every 64 KB.
     chunk = LOREM * (64 * 1024 // len(LOREM))
-    static_template = "".join(chunk + "== {{{ title }}} part " + str(i) + " ==\n"
-                              for i in range(16))
+    static_template = "".join(
+        chunk + "== {{{ title }}} part " + str(i) + " ==\n" for i in range(16)
+    )
     (workdir / "static.txt.j2").write_text(static_template)
     (workdir / "static.json").write_text(json.dumps({"title": "Static text"}))
 
     def case(name, template, context, escape, mode="standard", template_name=None):
-        return {"name": name, "template": str(template), "context": str(context),
-                "mode": mode, "escape": escape,
-                "template_name": template_name or Path(template).name}
+        return {
+            "name": name,
+            "template": str(template),
+            "context": str(context),
+            "mode": mode,
+            "escape": escape,
+            "template_name": template_name or Path(template).name,
+        }
 
     return [
-        case("formula.toml", HERE / "formula.toml.j2", formula_context, "toml", mode="toml",
-             template_name="release.formula.toml.j2"),
-        case("formula.json", HERE / "formula.json.j2", formula_context, "json",
-             template_name="release.formula.json.j2"),
+        case(
+            "formula.toml",
+            HERE / "formula.toml.j2",
+            formula_context,
+            "toml",
+            mode="toml",
+            template_name="release.formula.toml.j2",
+        ),
+        case(
+            "formula.json",
+            HERE / "formula.json.j2",
+            formula_context,
+            "json",
+            template_name="release.formula.json.j2",
+        ),
         case("report.html", HERE / "report.html.j2", formula_context, "html"),
         case("big_output", workdir / "big_output.txt.j2", workdir / "big_output.json", "none"),
         case("loop_10k", workdir / "loop_10k.txt.j2", workdir / "empty.json", "none"),
@@ -160,14 +195,25 @@ def generate_micro(workdir: Path) -> list[dict]:
     manifest = []
     for name, body in MICRO.items():
         path = workdir / f"micro_{name}.txt.j2"
-        path.write_text("{% set ns = namespace(t=0) %}{% macro m(v) %}<{{{ v }}}>{% endmacro %}"
-                        "{% for i in range(10000) %}" + body + "{% endfor %}")
-        manifest.append({"name": f"micro_{name}", "template": str(path), "context": str(context),
-                         "mode": "standard", "escape": "none", "template_name": path.name})
+        path.write_text(
+            "{% set ns = namespace(t=0) %}{% macro m(v) %}<{{{ v }}}>{% endmacro %}"
+            "{% for i in range(10000) %}" + body + "{% endfor %}"
+        )
+        manifest.append(
+            {
+                "name": f"micro_{name}",
+                "template": str(path),
+                "context": str(context),
+                "mode": "standard",
+                "escape": "none",
+                "template_name": path.name,
+            }
+        )
     return manifest
 
 
 # --- Timing ---------------------------------------------------------------------------------------
+
 
 def best_ns_per_call(fn, seconds: float) -> float:
     fn()
@@ -223,6 +269,7 @@ def time_korvel(driver: Path, entry: dict, workdir: Path, seconds: float) -> dic
 
 # --- Report ---------------------------------------------------------------------------------------
 
+
 def compare_outputs(entry: dict, workdir: Path, jinja2_output: str) -> str:
     """Whether both engines did the same work: the same text, or for JSON the same data."""
     ours = (workdir / (entry["name"] + ".korvel.out")).read_text(errors="replace")
@@ -235,12 +282,20 @@ def compare_outputs(entry: dict, workdir: Path, jinja2_output: str) -> str:
         except ValueError:
             pass
     if entry["escape"] == "html":
-        spelled = {"&quot;": "&#34;", "&#x27;": "&#39;", "&#xa;": "\n", "&#x9;": "\t", "&#xd;": "\r"}
+        spelled = {
+            "&quot;": "&#34;",
+            "&#x27;": "&#39;",
+            "&#xa;": "\n",
+            "&#x9;": "\t",
+            "&#xd;": "\r",
+        }
         for renderer_form, jinja2_form in spelled.items():
             ours = ours.replace(renderer_form, jinja2_form)
         if ours == jinja2_output:
-            return ("Jinja2's but for the references (the renderer writes &quot; &#x27; and "
-                    "references for tab and line breaks)")
+            return (
+                "Jinja2's but for the references (the renderer writes &quot; &#x27; and "
+                "references for tab and line breaks)"
+            )
     return f"DIFFERS from Jinja2's ({len(ours)} vs {len(jinja2_output)} characters)"
 
 
@@ -258,8 +313,9 @@ def main() -> int:
     parser.add_argument("--seconds", type=float, default=0.2, help="time per batch")
     parser.add_argument("--workdir", type=Path, default=HERE.parents[1] / "build" / "bench-data")
     parser.add_argument("--only", default="", help="comma-separated case names")
-    parser.add_argument("--micro", action="store_true",
-                        help="time single constructs in a 10,000-item loop instead")
+    parser.add_argument(
+        "--micro", action="store_true", help="time single constructs in a 10,000-item loop instead"
+    )
     args = parser.parse_args()
 
     manifest = generate_micro(args.workdir) if args.micro else generate(args.workdir)
@@ -267,11 +323,15 @@ def main() -> int:
         wanted = set(args.only.split(","))
         manifest = [m for m in manifest if m["name"] in wanted]
 
-    header = (f"{'case':<18} {'out KB':>7} {'korvel':>9} {'jinja2 fresh':>12} {'ratio':>7} "
-              f"{'jinja2 warm':>11} {'ratio':>6} {'korvel GB/s':>11} {'korvel warm':>11} "
-              f"{'ratio':>6}")
-    print(f"Template benchmark: korvel compile+render per call vs Jinja2 {jinja2.__version__} "
-          f"(best of {BATCHES} batches of ~{args.seconds}s)")
+    header = (
+        f"{'case':<18} {'out KB':>7} {'korvel':>9} {'jinja2 fresh':>12} {'ratio':>7} "
+        f"{'jinja2 warm':>11} {'ratio':>6} {'korvel GB/s':>11} {'korvel warm':>11} "
+        f"{'ratio':>6}"
+    )
+    print(
+        f"Template benchmark: korvel compile+render per call vs Jinja2 {jinja2.__version__} "
+        f"(best of {BATCHES} batches of ~{args.seconds}s)"
+    )
     print(header)
     print("-" * len(header))
     shortfalls = []
@@ -288,23 +348,32 @@ def main() -> int:
         warm_ratio = theirs["warm_ns"] / ns
         gbs = ours["output_bytes"] / ns  # bytes per ns = GB/s
         warm = ours.get("render_ns_per_call")
-        warm_text = (f"{fmt_time(warm):>11} {theirs['warm_ns'] / warm:>5.1f}x" if warm
-                     else f"{'-':>11} {'-':>6}")
-        print(f"{name:<18} {ours['output_bytes'] / 1024:>7.1f} {fmt_time(ns):>9} "
-              f"{fmt_time(theirs['fresh_ns']):>12} {fresh_ratio:>6.1f}x "
-              f"{fmt_time(theirs['warm_ns']):>11} {warm_ratio:>5.1f}x {gbs:>11.3f} {warm_text}")
+        warm_text = (
+            f"{fmt_time(warm):>11} {theirs['warm_ns'] / warm:>5.1f}x"
+            if warm
+            else f"{'-':>11} {'-':>6}"
+        )
+        print(
+            f"{name:<18} {ours['output_bytes'] / 1024:>7.1f} {fmt_time(ns):>9} "
+            f"{fmt_time(theirs['fresh_ns']):>12} {fresh_ratio:>6.1f}x "
+            f"{fmt_time(theirs['warm_ns']):>11} {warm_ratio:>5.1f}x {gbs:>11.3f} {warm_text}"
+        )
         print(f"{'':<18} output: {compare_outputs(entry, args.workdir, theirs['output'])}")
         if fresh_ratio < TARGET_FRESH:
-            shortfalls.append(f"{name}: {fresh_ratio:.1f}x vs fresh Jinja2 "
-                              f"(target {TARGET_FRESH:.0f}x)")
+            shortfalls.append(
+                f"{name}: {fresh_ratio:.1f}x vs fresh Jinja2 (target {TARGET_FRESH:.0f}x)"
+            )
         if warm_ratio < TARGET_WARM:
-            shortfalls.append(f"{name}: {warm_ratio:.1f}x vs compiled Jinja2 "
-                              f"(target {TARGET_WARM:.0f}x)")
+            shortfalls.append(
+                f"{name}: {warm_ratio:.1f}x vs compiled Jinja2 (target {TARGET_WARM:.0f}x)"
+            )
         if name.startswith("static") and gbs < TARGET_STATIC_GBS:
             shortfalls.append(f"{name}: {gbs:.2f} GB/s (target {TARGET_STATIC_GBS:.0f} GB/s)")
     print()
-    print(f"Targets: >= {TARGET_FRESH:.0f}x vs jinja2 fresh, >= {TARGET_WARM:.0f}x vs jinja2 warm, "
-          f"static text >= {TARGET_STATIC_GBS:.0f} GB/s.")
+    print(
+        f"Targets: >= {TARGET_FRESH:.0f}x vs jinja2 fresh, >= {TARGET_WARM:.0f}x vs jinja2 warm, "
+        f"static text >= {TARGET_STATIC_GBS:.0f} GB/s."
+    )
     for line in shortfalls:
         print(f"  below target: {line}")
     if not shortfalls:

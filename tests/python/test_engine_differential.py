@@ -14,9 +14,8 @@ import resource
 import subprocess
 from pathlib import Path
 
-import pytest
-
 import engine_cases
+import pytest
 from engine_cases import TEMPLATE_NAME, Case
 
 # Jinja2 reads an unknown escape such as "\\q" through Python, which warns about it.
@@ -51,8 +50,10 @@ def find_tool() -> Path | None:
 
 TOOL = find_tool()
 needs_tool = pytest.mark.skipif(
-    TOOL is None, reason="korvel_render was not built (build the target korvel_render or set "
-    "KORVEL_RENDER to its path)")
+    TOOL is None,
+    reason="korvel_render was not built (build the target korvel_render or set "
+    "KORVEL_RENDER to its path)",
+)
 
 
 def run_batch(cases: list[Case]) -> dict[str, dict]:
@@ -63,18 +64,26 @@ def run_batch(cases: list[Case]) -> dict[str, dict]:
     while pending:
         lines = "".join(
             json.dumps({"name": TEMPLATE_NAME, "template": c.template, "context": c.context}) + "\n"
-            for c in pending)
-        proc = subprocess.run([str(TOOL), "--batch"], input=lines.encode(), capture_output=True,
-                              timeout=GUARD_SECONDS, preexec_fn=_cap_memory)
-        answers = [json.loads(line)
-                   for line in proc.stdout.decode(errors="replace").splitlines() if line]
-        for case, answer in zip(pending, answers):
+            for c in pending
+        )
+        proc = subprocess.run(
+            [str(TOOL), "--batch"],
+            input=lines.encode(),
+            capture_output=True,
+            timeout=GUARD_SECONDS,
+            preexec_fn=_cap_memory,
+        )
+        answers = [
+            json.loads(line) for line in proc.stdout.decode(errors="replace").splitlines() if line
+        ]
+        # A crash leaves fewer answers than cases: the cases after it are run again.
+        for case, answer in zip(pending, answers, strict=False):
             results[case.name] = answer
         if len(answers) >= len(pending):
             break
         crashed = pending[len(answers)]
         results[crashed.name] = {"crash": proc.returncode, "stderr": proc.stderr.decode()[-2000:]}
-        pending = pending[len(answers) + 1:]
+        pending = pending[len(answers) + 1 :]
     return results
 
 
@@ -99,8 +108,7 @@ def test_jinja2_renders_the_shared_cases(case, jinja2_env):
     engine_cases.render_with_jinja2(case, jinja2_env)
 
 
-@pytest.mark.parametrize("case", [c for c in CASES if c.expected is not None],
-                         ids=lambda c: c.name)
+@pytest.mark.parametrize("case", [c for c in CASES if c.expected is not None], ids=lambda c: c.name)
 def test_engine_outputs_differ_from_jinja2(case, jinja2_env):
     # An engine-specific output that Jinja2 also produces belongs with the shared cases.
     try:
@@ -127,11 +135,15 @@ def test_engine_matches(case, engine_results, jinja2_env):
             want = engine_cases.render_with_jinja2(case, jinja2_env)
         except Exception as refusal:
             assert "error" in got, (
-                f"Jinja2 fails ({refusal}); the engine rendered {got['output']!r}")
+                f"Jinja2 fails ({refusal}); the engine rendered {got['output']!r}"
+            )
             return
     else:
-        want = case.expected if case.expected is not None else engine_cases.render_with_jinja2(
-            case, jinja2_env)
+        want = (
+            case.expected
+            if case.expected is not None
+            else engine_cases.render_with_jinja2(case, jinja2_env)
+        )
     assert "error" not in got, got["error"]
     assert got["output"] == want
 
@@ -143,19 +155,59 @@ CLI_CASES = [
     ("plain", [], "t.txt", "Hi {{{ who }}}!\n", {"who": "there"}, 0, "Hi there!", ""),
     ("no_context", [], "t.txt", "[{{{ who }}}]", None, 0, "[]", ""),
     ("json_name_escapes", [], "t.json", '{"v": {{{ v }}}}', {"v": 'a"b'}, 0, '{"v": "a\\"b"}', ""),
-    ("legacy_json_mode", ["--mode", "legacy-json"], "t.json", '{"v": "{{{ v }}}"}',
-     {"v": 'a"b'}, 0, '{"v": "a\\"b"}', ""),
-    ("toml_mode", ["--mode", "toml"], "t.toml", 'v = "{{{ v }}}"', {"v": "a\tb"}, 0,
-     'v = "a\\tb"', ""),
+    (
+        "legacy_json_mode",
+        ["--mode", "legacy-json"],
+        "t.json",
+        '{"v": "{{{ v }}}"}',
+        {"v": 'a"b'},
+        0,
+        '{"v": "a\\"b"}',
+        "",
+    ),
+    (
+        "toml_mode",
+        ["--mode", "toml"],
+        "t.toml",
+        'v = "{{{ v }}}"',
+        {"v": "a\tb"},
+        0,
+        'v = "a\\tb"',
+        "",
+    ),
     ("name_option", ["--name", "other.json"], "t.txt", "{{{ v }}}", {"v": "x"}, 0, '"x"', ""),
     # Without --mode the name chooses it, as in formula rendering.
-    ("mode_from_json_formula_name", [], "f.formula.json.j2", '{"v": "{{{ v }}}"}', {"v": 'a"b'},
-     0, '{"v": "a\\"b"}', ""),
-    ("mode_from_toml_formula_name", [], "f.formula.toml.j2", 'v = "{{{ v }}}"', {"v": "a\tb"},
-     0, 'v = "a\\tb"', ""),
+    (
+        "mode_from_json_formula_name",
+        [],
+        "f.formula.json.j2",
+        '{"v": "{{{ v }}}"}',
+        {"v": 'a"b'},
+        0,
+        '{"v": "a\\"b"}',
+        "",
+    ),
+    (
+        "mode_from_toml_formula_name",
+        [],
+        "f.formula.toml.j2",
+        'v = "{{{ v }}}"',
+        {"v": "a\tb"},
+        0,
+        'v = "a\\tb"',
+        "",
+    ),
     ("mode_from_other_name", [], "f.json.j2", "{{{ v }}}", {"v": "x"}, 0, '"x"', ""),
-    ("mode_option_wins", ["--mode", "standard"], "f.formula.json.j2", "{{{ v }}}", {"v": "x"}, 0,
-     '"x"', ""),
+    (
+        "mode_option_wins",
+        ["--mode", "standard"],
+        "f.formula.json.j2",
+        "{{{ v }}}",
+        {"v": "x"},
+        0,
+        '"x"',
+        "",
+    ),
     ("render_error", [], "t.txt", "a\n{{{ nope.x }}}", {}, 1, "", "undefined value"),
     ("syntax_error", [], "t.txt", "{% if %}", {}, 1, "", "syntax error"),
     ("bad_mode", ["--mode", "yaml"], "t.txt", "x", None, 2, "", ""),
@@ -184,23 +236,30 @@ def test_command_line(case, tmp_path):
 
 
 @needs_tool
-@pytest.mark.parametrize("stdin_case", [
-    ("template_on_stdin", ["-"], "{{{ 1 + 1 }}}", 0),
-    ("context_not_an_object", ["-", "CTX"], "x", 2),
-    ("context_not_json", ["-", "BAD"], "x", 2),
-    ("missing_template_file", ["/nonexistent/t.txt"], "", 2),
-    ("template_is_a_directory", ["DIR"], "", 2),
-    ("context_is_a_directory", ["-", "DIR"], "x", 2),
-    ("too_many_arguments", ["a", "b", "c"], "", 2),
-], ids=lambda c: c[0])
+@pytest.mark.parametrize(
+    "stdin_case",
+    [
+        ("template_on_stdin", ["-"], "{{{ 1 + 1 }}}", 0),
+        ("context_not_an_object", ["-", "CTX"], "x", 2),
+        ("context_not_json", ["-", "BAD"], "x", 2),
+        ("missing_template_file", ["/nonexistent/t.txt"], "", 2),
+        ("template_is_a_directory", ["DIR"], "", 2),
+        ("context_is_a_directory", ["-", "DIR"], "x", 2),
+        ("too_many_arguments", ["a", "b", "c"], "", 2),
+    ],
+    ids=lambda c: c[0],
+)
 def test_command_line_inputs(stdin_case, tmp_path):
     _, args, stdin, status = stdin_case
     (tmp_path / "CTX").write_text("[1, 2]")
     (tmp_path / "BAD").write_text("{nope")
-    args = [str(tmp_path) if a == "DIR" else str(tmp_path / a) if a in ("CTX", "BAD") else a
-            for a in args]
-    proc = subprocess.run([str(TOOL), *args], input=stdin, capture_output=True, text=True,
-                          timeout=GUARD_SECONDS)
+    args = [
+        str(tmp_path) if a == "DIR" else str(tmp_path / a) if a in ("CTX", "BAD") else a
+        for a in args
+    ]
+    proc = subprocess.run(
+        [str(TOOL), *args], input=stdin, capture_output=True, text=True, timeout=GUARD_SECONDS
+    )
     assert proc.returncode == status, proc.stderr
     if status == 0:
         assert proc.stdout == "2"
@@ -222,24 +281,36 @@ def mismatch_report() -> str:
             except Exception as refusal:
                 jinja2_refusal = f"{type(refusal).__name__}: {refusal}"
         if case.error is not None:
-            ok = "error" in got and got["error"].startswith(case.error) and (
-                case.line is None or got["error"].endswith(f"(in {TEMPLATE_NAME}:{case.line})"))
+            ok = (
+                "error" in got
+                and got["error"].startswith(case.error)
+                and (
+                    case.line is None or got["error"].endswith(f"(in {TEMPLATE_NAME}:{case.line})")
+                )
+            )
             want = f"error starting {case.error!r}" + (f" at line {case.line}" if case.line else "")
         elif jinja2_refusal is not None:
             ok = "error" in got
             want = f"a failure, as Jinja2 fails: {jinja2_refusal[:200]}"
         else:
-            want = case.expected if case.expected is not None else engine_cases.render_with_jinja2(
-                case, env)
+            want = (
+                case.expected
+                if case.expected is not None
+                else engine_cases.render_with_jinja2(case, env)
+            )
             ok = got.get("output") == want
             want = repr(want)
         if ok:
             continue
         failed += 1
         shown = case.template if len(case.template) < 300 else case.template[:300] + "..."
-        lines += [f"- {case.name} ({case.why or 'jinja2'})", f"  template: {shown!r}",
-                  f"  context:  {json.dumps(case.context)[:300]}", f"  want:     {want}",
-                  f"  got:      {json.dumps(got)[:600]}"]
+        lines += [
+            f"- {case.name} ({case.why or 'jinja2'})",
+            f"  template: {shown!r}",
+            f"  context:  {json.dumps(case.context)[:300]}",
+            f"  want:     {want}",
+            f"  got:      {json.dumps(got)[:600]}",
+        ]
     lines.insert(0, f"{len(CASES)} cases, {len(CASES) - failed} pass, {failed} mismatch")
     return "\n".join(lines)
 

@@ -57,15 +57,22 @@ def J(name: str, template: str, context: dict[str, Any] | None = None) -> Case:
     return Case(name, template, context or {})
 
 
-def E(name: str, template: str, expected: str, why: str,
-      context: dict[str, Any] | None = None) -> Case:
+def E(
+    name: str, template: str, expected: str, why: str, context: dict[str, Any] | None = None
+) -> Case:
     """A case where the engine differs from Jinja2 by design; `expected` is the engine's output."""
     assert why in REASONS, why
     return Case(name, template, context or {}, expected=expected, why=why)
 
 
-def X(name: str, template: str, error: str, context: dict[str, Any] | None = None,
-      why: str = "error", line: int | None = None) -> Case:
+def X(
+    name: str,
+    template: str,
+    error: str,
+    context: dict[str, Any] | None = None,
+    why: str = "error",
+    line: int | None = None,
+) -> Case:
     """A case that must fail with a message starting with the kind text `error` (and, when
     `line` is given, ending with the template's name and that line)."""
     assert why in REASONS, why
@@ -109,14 +116,42 @@ def render_with_jinja2(case: Case, env=None) -> str:
 
 
 def all_cases() -> list[Case]:
-    from . import (builtin_tests, chain_mix, errors, expression_mix, expressions, filters,
-                   functions, loop_matrix, markup, matrix, scoping_mix, statements, syntax,
-                   unicode_numbers, whitespace)
+    from . import (
+        builtin_tests,
+        chain_mix,
+        errors,
+        expression_mix,
+        expressions,
+        filters,
+        functions,
+        loop_matrix,
+        markup,
+        matrix,
+        scoping_mix,
+        statements,
+        syntax,
+        unicode_numbers,
+        whitespace,
+    )
 
     cases: list[Case] = []
-    for module in (syntax, whitespace, expressions, statements, markup, filters, unicode_numbers,
-                   builtin_tests, functions, errors, matrix, expression_mix, scoping_mix,
-                   loop_matrix, chain_mix):
+    for module in (
+        syntax,
+        whitespace,
+        expressions,
+        statements,
+        markup,
+        filters,
+        unicode_numbers,
+        builtin_tests,
+        functions,
+        errors,
+        matrix,
+        expression_mix,
+        scoping_mix,
+        loop_matrix,
+        chain_mix,
+    ):
         cases.extend(module.CASES)
     duplicates = {n for n, k in Counter(c.name for c in cases).items() if k > 1}
     assert not duplicates, f"duplicate case names: {sorted(duplicates)}"

@@ -23,25 +23,71 @@ CONTEXT = {
 }
 
 # (source, filters that keep a list of records, filters that take records to plain values)
-RECORD_STEPS = ["sort(attribute='age')", "sort(attribute='name')", "sort(attribute='team,name')",
-                "sort(attribute='age', reverse=true)", "selectattr('lead')",
-                "rejectattr('lead')", "selectattr('age', 'gt', 30)",
-                "selectattr('team', 'eq', 'core')", "unique(attribute='team')",
-                "batch(2)|map('first')", "slice(2)|map('last')", "reverse"]
-RECORD_EXITS = ["map(attribute='name')", "map(attribute='age')", "map(attribute='team')",
-                "groupby('team')|map('first')", "groupby('age')|map('last')|map('length')",
-                "sum(attribute='age')", "max(attribute='age')|attr('name')", "length",
-                "map(attribute='tags')|map('length')", "map(attribute='name')|map('lower')"]
-PLAIN_STEPS = ["sort", "sort(reverse=true)", "sort(case_sensitive=true)", "unique", "reverse",
-               "map('string')", "map('upper')", "batch(3)|map('join', '-')",
-               "slice(2)|map('length')", "select('string')", "reject('number')"]
+RECORD_STEPS = [
+    "sort(attribute='age')",
+    "sort(attribute='name')",
+    "sort(attribute='team,name')",
+    "sort(attribute='age', reverse=true)",
+    "selectattr('lead')",
+    "rejectattr('lead')",
+    "selectattr('age', 'gt', 30)",
+    "selectattr('team', 'eq', 'core')",
+    "unique(attribute='team')",
+    "batch(2)|map('first')",
+    "slice(2)|map('last')",
+    "reverse",
+]
+RECORD_EXITS = [
+    "map(attribute='name')",
+    "map(attribute='age')",
+    "map(attribute='team')",
+    "groupby('team')|map('first')",
+    "groupby('age')|map('last')|map('length')",
+    "sum(attribute='age')",
+    "max(attribute='age')|attr('name')",
+    "length",
+    "map(attribute='tags')|map('length')",
+    "map(attribute='name')|map('lower')",
+]
+PLAIN_STEPS = [
+    "sort",
+    "sort(reverse=true)",
+    "sort(case_sensitive=true)",
+    "unique",
+    "reverse",
+    "map('string')",
+    "map('upper')",
+    "batch(3)|map('join', '-')",
+    "slice(2)|map('length')",
+    "select('string')",
+    "reject('number')",
+]
 NUMBER_STEPS = ["select('odd')", "reject('even')", "select('gt', 3)", "map('abs')"]
 # Jinja2 returns generators from these; a template lists them before asking for a length or the
 # last item, and so does the chain.
-LAZY = ("map(", "select(", "reject(", "selectattr(", "rejectattr(", "unique", "reverse", "batch(",
-        "slice(")
-PLAIN_EXITS = ["join(',')", "first", "last", "length", "max", "min", "sum", "list",
-               "join('|')|upper", "join|length"]
+LAZY = (
+    "map(",
+    "select(",
+    "reject(",
+    "selectattr(",
+    "rejectattr(",
+    "unique",
+    "reverse",
+    "batch(",
+    "slice(",
+)
+PLAIN_EXITS = [
+    "join(',')",
+    "first",
+    "last",
+    "length",
+    "max",
+    "min",
+    "sum",
+    "list",
+    "join('|')|upper",
+    "join|length",
+]
 
 
 def _chain(rng: random.Random) -> str:

@@ -11,8 +11,26 @@ from . import G
 SEED = 4242
 COUNT = 300
 
-ATOMS = ["0", "1", "2", "3", "7", "-4", "0.5", "2.5", "n", "m", "x", "'ab'", "'7'", "true", "none",
-         "[1, 2]", "items", "missing"]
+ATOMS = [
+    "0",
+    "1",
+    "2",
+    "3",
+    "7",
+    "-4",
+    "0.5",
+    "2.5",
+    "n",
+    "m",
+    "x",
+    "'ab'",
+    "'7'",
+    "true",
+    "none",
+    "[1, 2]",
+    "items",
+    "missing",
+]
 BINARY = ["+", "-", "*", "/", "//", "%", "==", "!=", "<", ">=", "and", "or", "in"]
 # Text made of values that display alike in both engines (booleans and none do not).
 TEXT_ATOMS = ["1", "-4", "2.5", "n", "x", "'ab'", "'7'", "missing", "(n * 3)", "(x ~ 1)"]
@@ -33,18 +51,32 @@ def _expr(rng: random.Random, depth: int) -> str:
     if roll < 0.86:
         return f"(-{_expr(rng, depth + 1)})"
     if roll < 0.93:
-        return (f"({_expr(rng, depth + 1)} if {_expr(rng, depth + 1)} "
-                f"else {_expr(rng, depth + 1)})")
-    flt = rng.choice(["abs", "length", "int", "float", "first", "last", "list|length",
-                      "default(5)", "round", "sum"])
+        return f"({_expr(rng, depth + 1)} if {_expr(rng, depth + 1)} else {_expr(rng, depth + 1)})"
+    flt = rng.choice(
+        [
+            "abs",
+            "length",
+            "int",
+            "float",
+            "first",
+            "last",
+            "list|length",
+            "default(5)",
+            "round",
+            "sum",
+        ]
+    )
     return f"({_expr(rng, depth + 1)}|{flt})"
 
 
 def _cases():
     rng = random.Random(SEED)
     for index in range(COUNT):
-        yield G(f"expr_generated_{index:03d}", "{{{ " + _expr(rng, 0) + "|tojson }}}",
-                {"n": 5, "m": -2, "x": "xy", "items": [3, 4]})
+        yield G(
+            f"expr_generated_{index:03d}",
+            "{{{ " + _expr(rng, 0) + "|tojson }}}",
+            {"n": 5, "m": -2, "x": "xy", "items": [3, 4]},
+        )
 
 
 CASES = list(_cases())

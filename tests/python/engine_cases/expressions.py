@@ -120,8 +120,12 @@ CASES = [
     J("arith_wide_int", "{{{ 2 ** 100 }}}"),
     J("arith_wide_int_mul", "{{{ 18446744073709551616 * 1000 }}}"),
     X("arith_overflow_128", "{{{ 2 ** 127 * 2 }}}", "invalid operation", why="int"),
-    X("arith_overflow_add", "{{{ 170141183460469231731687303715884105727 + 1 }}}",
-      "invalid operation", why="int"),
+    X(
+        "arith_overflow_add",
+        "{{{ 170141183460469231731687303715884105727 + 1 }}}",
+        "invalid operation",
+        why="int",
+    ),
     X("arith_div_by_zero", "{{{ 1 / 0 }}}", "invalid operation"),
     X("arith_floordiv_by_zero", "{{{ 1 // 0 }}}", "invalid operation"),
     X("arith_mod_by_zero", "{{{ 1 % 0 }}}", "invalid operation"),
@@ -163,8 +167,26 @@ CASES = [
     J("logic_precedence", T("true or false and false") + T("(true or false) and false")),
     J("not_binds_looser_than_compare", T("not 1 == 2")),
     J("not_in_precedence", T("not 'a' in 'abc'") + T("not 'z' in 'abc'")),
-    J("truthiness", "".join(T(x) for x in [
-        "0", "1", "''", "'a'", "[]", "[0]", "{}", "{'a': 1}", "none", "missing", "0.0", "0.1"])),
+    J(
+        "truthiness",
+        "".join(
+            T(x)
+            for x in [
+                "0",
+                "1",
+                "''",
+                "'a'",
+                "[]",
+                "[0]",
+                "{}",
+                "{'a': 1}",
+                "none",
+                "missing",
+                "0.0",
+                "0.1",
+            ]
+        ),
+    ),
     J("truthiness_context", "".join(T(x) for x in ["nothing", "yes", "no", "zero", "items"]), CTX),
     # Conditional expressions.
     J("cond_expr", "{{{ 'big' if n > 5 else 'small' }}}", CTX),
@@ -193,11 +215,16 @@ CASES += [
     X("lookup_through_none_fails", "{{{ nothing.x.y }}}", "undefined value", CTX),
     J("arith_float_pow", "{{{ 2 ** 0.5 }}} {{{ 4 ** 0.5 }}}"),
     J("arith_float_floor_mod_negative", "{{{ -7 // 2.0 }}} {{{ 7 % 2.5 }}} {{{ -7 % 2.5 }}}"),
-    J("arith_string_percent_format", "{{{ '%s-%s' % (1, 'b') }}} {{{ '%d%%' % 5 }}} "
-      "{{{ '%(a)s' % {'a': 'x'} }}} {{{ '%05.1f' % 2.25 }}}"),
+    J(
+        "arith_string_percent_format",
+        "{{{ '%s-%s' % (1, 'b') }}} {{{ '%d%%' % 5 }}} "
+        "{{{ '%(a)s' % {'a': 'x'} }}} {{{ '%05.1f' % 2.25 }}}",
+    ),
     J("arith_mixed_chain", "{{{ 10 // 3 * 3 + 10 % 3 }}}"),
-    J("arith_float_mod_zero_sign", "{{{ -3.0 % 3 }}} {{{ 3 % -1.5 }}} {{{ -0.0 % 2 }}} "
-      "{{{ -3 % 1.5 }}}"),
+    J(
+        "arith_float_mod_zero_sign",
+        "{{{ -3.0 % 3 }}} {{{ 3 % -1.5 }}} {{{ -0.0 % 2 }}} {{{ -3 % 1.5 }}}",
+    ),
     J("arith_int_times_float", "{{{ 3 * 0.1 }}}"),
     J("arith_big_context_int", "{{{ big * 2 }}} {{{ big // 7 }}}", CTX),
     X("arith_overflow_pow", "{{{ 2 ** 200 }}}", "invalid operation", why="int"),
@@ -207,9 +234,13 @@ CASES += [
     J("cmp_chain_mixed", T("1 < 2 > 1.5") + T("1 == 1.0 == true")),
     J("in_map_values_not_searched", T("36 in user")),
     J("not_and_precedence", T("not true and false") + T("not (true and false)")),
-    J("cond_on_defined",
-      "{{{ user.name if user is defined }}}[{{{ ghost.x if ghost is defined }}}]",
-      CTX),
-    J("filter_kwargs_expressions", "{{{ [1, 2]|join(d='-' ~ '-') }}} "
-      "{{{ missing|default(default_value='dv') }}}"),
+    J(
+        "cond_on_defined",
+        "{{{ user.name if user is defined }}}[{{{ ghost.x if ghost is defined }}}]",
+        CTX,
+    ),
+    J(
+        "filter_kwargs_expressions",
+        "{{{ [1, 2]|join(d='-' ~ '-') }}} {{{ missing|default(default_value='dv') }}}",
+    ),
 ]

@@ -33,35 +33,144 @@ VALUES = [
 ]
 
 # Filters whose result embeds the text of the value: only for plain values.
-TEXT_FILTERS = {"capitalize", "center", "escape", "format", "indent", "join", "lower", "replace",
-                "string", "title", "trim", "upper", "urlencode", "wordcount", "safe"}
+TEXT_FILTERS = {
+    "capitalize",
+    "center",
+    "escape",
+    "format",
+    "indent",
+    "join",
+    "lower",
+    "replace",
+    "string",
+    "title",
+    "trim",
+    "upper",
+    "urlencode",
+    "wordcount",
+    "safe",
+}
 # Filters that return an iterator in Jinja2.
-LAZY_FILTERS = {"batch", "map", "reject", "rejectattr", "reverse", "select", "selectattr", "slice",
-                "unique", "items"}
+LAZY_FILTERS = {
+    "batch",
+    "map",
+    "reject",
+    "rejectattr",
+    "reverse",
+    "select",
+    "selectattr",
+    "slice",
+    "unique",
+    "items",
+}
 
 FILTERS = [
-    "abs", "attr('n')", "batch(2)", "batch(3, 0)", "capitalize", "count", "default('d')",
-    "default('d', true)", "dictsort", "dictsort(by='value')", "escape", "first", "float",
-    "groupby('n')", "indent(2)", "int", "int(5)", "items", "join", "join('-')",
-    "join(attribute='n')", "last", "length", "list", "lower", "map('string')",
-    "map(attribute='v')", "max", "min", "max(attribute='v')", "reject('odd')",
-    "rejectattr('v')", "replace('a', 'o')", "reverse", "round", "round(1, 'floor')",
-    "select('odd')", "select", "selectattr('v')", "selectattr('n', 'eq', 'x')", "slice(2)",
-    "sort", "sort(reverse=true)", "sort(attribute='v')", "string", "sum", "sum(attribute='v')",
-    "title", "trim", "unique", "upper", "urlencode", "wordcount",
+    "abs",
+    "attr('n')",
+    "batch(2)",
+    "batch(3, 0)",
+    "capitalize",
+    "count",
+    "default('d')",
+    "default('d', true)",
+    "dictsort",
+    "dictsort(by='value')",
+    "escape",
+    "first",
+    "float",
+    "groupby('n')",
+    "indent(2)",
+    "int",
+    "int(5)",
+    "items",
+    "join",
+    "join('-')",
+    "join(attribute='n')",
+    "last",
+    "length",
+    "list",
+    "lower",
+    "map('string')",
+    "map(attribute='v')",
+    "max",
+    "min",
+    "max(attribute='v')",
+    "reject('odd')",
+    "rejectattr('v')",
+    "replace('a', 'o')",
+    "reverse",
+    "round",
+    "round(1, 'floor')",
+    "select('odd')",
+    "select",
+    "selectattr('v')",
+    "selectattr('n', 'eq', 'x')",
+    "slice(2)",
+    "sort",
+    "sort(reverse=true)",
+    "sort(attribute='v')",
+    "string",
+    "sum",
+    "sum(attribute='v')",
+    "title",
+    "trim",
+    "unique",
+    "upper",
+    "urlencode",
+    "wordcount",
 ]
 
 TESTS = [
-    "boolean", "defined", "divisibleby(3)", "even", "odd", "false", "true", "float", "integer",
-    "number", "string", "mapping", "sequence", "iterable", "none", "lower", "upper", "escaped",
-    "in([0, 'a', 7])", "eq(7)", "gt(2)", "le('b')", "sameas(none)", "filter", "test",
+    "boolean",
+    "defined",
+    "divisibleby(3)",
+    "even",
+    "odd",
+    "false",
+    "true",
+    "float",
+    "integer",
+    "number",
+    "string",
+    "mapping",
+    "sequence",
+    "iterable",
+    "none",
+    "lower",
+    "upper",
+    "escaped",
+    "in([0, 'a', 7])",
+    "eq(7)",
+    "gt(2)",
+    "le('b')",
+    "sameas(none)",
+    "filter",
+    "test",
 ]
 
-OPERANDS = [("i7", "7"), ("i2", "2"), ("im3", "-3"), ("f15", "1.5"), ("s", "'ab'"),
-            ("l", "[1, 2]"), ("t", "true"), ("n", "none")]
-OPERATORS = [("add", "+"), ("sub", "-"), ("mul", "*"), ("div", "/"), ("fdiv", "//"),
-             ("mod", "%"), ("pow", "**"), ("eq", "=="), ("lt", "<"), ("ge", ">="),
-             ("in", "in")]
+OPERANDS = [
+    ("i7", "7"),
+    ("i2", "2"),
+    ("im3", "-3"),
+    ("f15", "1.5"),
+    ("s", "'ab'"),
+    ("l", "[1, 2]"),
+    ("t", "true"),
+    ("n", "none"),
+]
+OPERATORS = [
+    ("add", "+"),
+    ("sub", "-"),
+    ("mul", "*"),
+    ("div", "/"),
+    ("fdiv", "//"),
+    ("mod", "%"),
+    ("pow", "**"),
+    ("eq", "=="),
+    ("lt", "<"),
+    ("ge", ">="),
+    ("in", "in"),
+]
 
 
 # Where Jinja2's answer is Python's rather than the language's: a list or dict cannot be hashed
@@ -89,8 +198,16 @@ def _filter_cases():
             if (text_like and not plain) or _python_only((flt, label)):
                 continue
             tail = f"|{flt}" + ("|list" if base in LAZY_FILTERS else "") + "|tojson }}}"
-            name = "gen_filter_" + flt.replace("(", "_").replace(")", "").replace("'", "") \
-                .replace(", ", "_").replace("=", "_") + "__" + label
+            name = (
+                "gen_filter_"
+                + flt.replace("(", "_")
+                .replace(")", "")
+                .replace("'", "")
+                .replace(", ", "_")
+                .replace("=", "_")
+                + "__"
+                + label
+            )
             yield G(name, "{{{ (" + literal + ")" + tail)
             yield G(name + "_ctx", "{{{ v" + tail, {"v": _context_value(literal)})
 
@@ -108,8 +225,9 @@ def _operator_cases():
     for op_label, op in OPERATORS:
         for a_label, a in OPERANDS:
             for b_label, b in OPERANDS:
-                if (op == "%" and a_label == "s") or (op == "**" and a.startswith("-")
-                                                      and b_label == "f15"):
+                if (op == "%" and a_label == "s") or (
+                    op == "**" and a.startswith("-") and b_label == "f15"
+                ):
                     continue
                 name = f"gen_op_{a_label}_{op_label}_{b_label}"
                 yield G(name, "{{{ (" + a + " " + op + " " + b + ")|tojson }}}")

@@ -32,7 +32,8 @@ def _stmt(rng: random.Random, depth: int, in_loop: bool, in_macro: bool) -> str:
         kinds += ["for", "if", "with", "setblock", "call", "tupleset"]
     kind = rng.choice(kinds)
     body = lambda loop=in_loop: "".join(  # noqa: E731
-        _stmt(rng, depth + 1, loop, in_macro) for _ in range(rng.randint(1, 3)))
+        _stmt(rng, depth + 1, loop, in_macro) for _ in range(rng.randint(1, 3))
+    )
     name = rng.choice(NAMES)
     if kind == "print":
         return _print(rng) + rng.choice(["", " ", "|"])
@@ -49,8 +50,16 @@ def _stmt(rng: random.Random, depth: int, in_loop: bool, in_macro: bool) -> str:
         return "{% set " + name + " %}" + body() + "{% endset %}"
     if kind == "for":
         target = rng.choice(["i", name])
-        return ("{% for " + target + " in " + rng.choice(["[1, 2]", "'xy'", "[a, b]"]) + " %}"
-                + body(True) + ("{% else %}e" if rng.random() < 0.2 else "") + "{% endfor %}")
+        return (
+            "{% for "
+            + target
+            + " in "
+            + rng.choice(["[1, 2]", "'xy'", "[a, b]"])
+            + " %}"
+            + body(True)
+            + ("{% else %}e" if rng.random() < 0.2 else "")
+            + "{% endfor %}"
+        )
     if kind == "if":
         cond = rng.choice(["a", "b == 2", "not c", "ns.k", "a is defined"])
         tail = "{% else %}" + body() if rng.random() < 0.4 else ""
@@ -65,9 +74,11 @@ def _template(rng: random.Random) -> str:
     # Every name is set at the top first: Jinja2 reads a context name that the template sets
     # later at the top level as undefined inside loops and block sets (a fault the engine does
     # not copy; see statements.py), so generated templates stay clear of it.
-    prologue = ("{% set ns = namespace(k=0) %}{% set a = 1 %}{% set b = 2 %}{% set c = 0 %}"
-                "{% macro m(p, q=2) %}[{{{ p }}}:{{{ q }}}:{{{ a }}}:{{{ caller() }}}]"
-                "{% set a = 'm' %}{{{ a }}}{% endmacro %}")
+    prologue = (
+        "{% set ns = namespace(k=0) %}{% set a = 1 %}{% set b = 2 %}{% set c = 0 %}"
+        "{% macro m(p, q=2) %}[{{{ p }}}:{{{ q }}}:{{{ a }}}:{{{ caller() }}}]"
+        "{% set a = 'm' %}{{{ a }}}{% endmacro %}"
+    )
     body = "".join(_stmt(rng, 0, False, False) for _ in range(rng.randint(2, 6)))
     return prologue + body + "|{{{ a }}}{{{ b }}}{{{ c }}}{{{ ns.k }}}"
 

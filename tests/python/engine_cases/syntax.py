@@ -48,9 +48,11 @@ CASES = [
     J("lstrip_indented_if", "a\n    {% if true %}\n    b\n    {% endif %}\nc"),
     J("lstrip_tabs", "a\n\t\t{% if true %}\nb\n\t{% endif %}\n"),
     J("lstrip_not_after_text", "a  {% if true %}b{% endif %}"),
-    J("lstrip_nested_loops",
-      "{% for a in [1, 2] %}\n  {% for b in 'xy' %}\n    {{{ a }}}{{{ b }}}\n  {% endfor %}\n"
-      "{% endfor %}"),
+    J(
+        "lstrip_nested_loops",
+        "{% for a in [1, 2] %}\n  {% for b in 'xy' %}\n    {{{ a }}}{{{ b }}}\n  {% endfor %}\n"
+        "{% endfor %}",
+    ),
     J("lstrip_plus_disables", "a\n    {%+ if true %}b{% endif %}"),
     J("trim_plus_disables", "{% if true +%}\nb{% endif %}"),
     J("lstrip_comment_line", "x\n   {# comment #}\ny"),

@@ -19,8 +19,11 @@ def _modifier(rng: random.Random) -> str:
 
 
 def _block(rng: random.Random, depth: int) -> str:
-    kind = rng.choice(["text", "text", "var", "comment", "if", "for", "set", "raw"] if depth < 3
-                      else ["text", "var", "comment"])
+    kind = rng.choice(
+        ["text", "text", "var", "comment", "if", "for", "set", "raw"]
+        if depth < 3
+        else ["text", "var", "comment"]
+    )
     if kind == "text":
         return rng.choice(TEXT)
     if kind == "var":
@@ -29,9 +32,21 @@ def _block(rng: random.Random, depth: int) -> str:
         return "{#" + rng.choice(["", "-", "+"]) + " c " + rng.choice(["", "-"]) + "#}"
     if kind == "raw":
         # Jinja2 reads "+" on the left of raw tags only.
-        return ("{%" + rng.choice(["", "-", "+"]) + " raw " + rng.choice(["", "-"]) + "%}"
-                + rng.choice(TEXT) + "{{{ v }}}" + rng.choice(TEXT)
-                + "{%" + rng.choice(["", "-", "+"]) + " endraw " + rng.choice(["", "-"]) + "%}")
+        return (
+            "{%"
+            + rng.choice(["", "-", "+"])
+            + " raw "
+            + rng.choice(["", "-"])
+            + "%}"
+            + rng.choice(TEXT)
+            + "{{{ v }}}"
+            + rng.choice(TEXT)
+            + "{%"
+            + rng.choice(["", "-", "+"])
+            + " endraw "
+            + rng.choice(["", "-"])
+            + "%}"
+        )
     if kind == "set":
         return "{%" + _modifier(rng) + " set s = 1 " + _modifier(rng) + "%}"
     head = "if v" if kind == "if" else "for i in [1, 2]"
@@ -40,10 +55,28 @@ def _block(rng: random.Random, depth: int) -> str:
     middle = ""
     if rng.random() < 0.3:
         word = "else"
-        middle = ("{%" + _modifier(rng) + f" {word} " + _modifier(rng) + "%}"
-                  + "".join(_block(rng, depth + 1) for _ in range(rng.randint(0, 3))))
-    return ("{%" + _modifier(rng) + f" {head} " + _modifier(rng) + "%}" + body + middle
-            + "{%" + _modifier(rng) + f" {tail} " + _modifier(rng) + "%}")
+        middle = (
+            "{%"
+            + _modifier(rng)
+            + f" {word} "
+            + _modifier(rng)
+            + "%}"
+            + "".join(_block(rng, depth + 1) for _ in range(rng.randint(0, 3)))
+        )
+    return (
+        "{%"
+        + _modifier(rng)
+        + f" {head} "
+        + _modifier(rng)
+        + "%}"
+        + body
+        + middle
+        + "{%"
+        + _modifier(rng)
+        + f" {tail} "
+        + _modifier(rng)
+        + "%}"
+    )
 
 
 def _template(rng: random.Random) -> str:
