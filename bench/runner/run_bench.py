@@ -40,18 +40,26 @@ def main():
     }
     samples = {case: {} for case in commands}
     for _ in range(args.rounds):
-        out = subprocess.run([args.driver, "--runs", str(args.per_round)], capture_output=True,
-                             text=True, env=env, check=True).stdout
+        out = subprocess.run(
+            [args.driver, "--runs", str(args.per_round)],
+            capture_output=True,
+            text=True,
+            env=env,
+            check=True,
+        ).stdout
         for line in out.splitlines():
             case, runner, *times = line.split()
             samples[case].setdefault(runner, []).extend(int(t) for t in times)
         for case, (argv, expected) in commands.items():
             samples[case].setdefault("subprocess.run", []).extend(
-                time_subprocess(argv, expected, args.per_round))
+                time_subprocess(argv, expected, args.per_round)
+            )
 
     runs = args.rounds * args.per_round
-    print(f"process runner benchmark: median microseconds per run, {runs} runs each "
-          f"(interleaved in {args.rounds} rounds)")
+    print(
+        f"process runner benchmark: median microseconds per run, {runs} runs each "
+        f"(interleaved in {args.rounds} rounds)"
+    )
     names = ["StdProcessRunner", "c_posix_spawn", "subprocess.run"]
     print(f"{'case':<10}" + "".join(f"{n:>18}" for n in names) + f"{'ours/C':>9}{'ours/py':>9}")
     for case, by_runner in samples.items():
