@@ -10,6 +10,7 @@
 
 #include "korvel/engine/object.hpp"
 #include "korvel/engine/value_heap.hpp"
+#include "korvel/json/writer.hpp"
 #include "korvel/text/utf8.hpp"
 
 namespace korvel::engine {
@@ -755,47 +756,8 @@ void write_float_json(double d, std::string& out) {
   out += std::to_string(exponent < 0 ? -exponent : exponent);
 }
 
-void write_json_string(std::string_view s, std::string& out) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  out.reserve(out.size() + s.size() + 2);
-  out += '"';
-  std::size_t run = 0;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(s[i]);
-    if (c >= 0x20 && c != '"' && c != '\\') continue;
-    out.append(s.data() + run, i - run);
-    run = i + 1;
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\b':
-        out += "\\b";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\f':
-        out += "\\f";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      default:
-        out += "\\u00";
-        out += kHex[c >> 4];
-        out += kHex[c & 15];
-    }
-  }
-  out.append(s.data() + run, s.size() - run);
-  out += '"';
-}
+// One JSON string escaping for the whole library: the JSON writer's.
+void write_json_string(std::string_view s, std::string& out) { json::write_string(s, out); }
 
 // ---------------------------------------------------------------- display form
 
