@@ -26,11 +26,11 @@ PyType_Spec bead_stage_spec = {"builtins.BeadStage", sizeof(PyObject), 0, kConst
 
 // The contract's text forms are string views; the type creation wants NUL-terminated texts.
 PyTypeObject* create_constants_type(
-    PyType_Spec& spec, const std::vector<std::pair<const char*, std::string>>& values) {
+    PyType_Spec& definition, const std::vector<std::pair<const char*, std::string>>& values) {
   std::vector<std::pair<const char*, const char*>> attributes;
   attributes.reserve(values.size());
   for (const auto& [name, value] : values) attributes.emplace_back(name, value.c_str());
-  return create_type(spec, nullptr, attributes);
+  return create_type(definition, nullptr, attributes);
 }
 
 }  // namespace

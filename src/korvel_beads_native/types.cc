@@ -7,9 +7,9 @@
 namespace korvel_beads::native {
 
 PyTypeObject* create_type(
-    PyType_Spec& spec, PyObject* base,
+    PyType_Spec& definition, PyObject* base,
     const std::vector<std::pair<const char*, const char*>>& class_attributes) {
-  PyRef type(PyType_FromSpecWithBases(&spec, base));
+  PyRef type(PyType_FromSpecWithBases(&definition, base));
   if (!type) return nullptr;
   auto* type_object = reinterpret_cast<PyTypeObject*>(type.get());
   // The type is immutable from Python; its attributes are set here, once, before anyone sees it.

@@ -66,9 +66,9 @@ PyObject* wrap_record(PyTypeObject* type, Record&& record) {
   return self;
 }
 
-// Creates a heap type from `spec` on `base` (nullptr for object). Class attributes, when given, are
-// set in the type's dictionary once, here.
-PyTypeObject* create_type(PyType_Spec& spec, PyObject* base,
+// Creates a heap type from `definition` on `base` (nullptr for object). Class attributes, when
+// given, are set in the type's dictionary once, here.
+PyTypeObject* create_type(PyType_Spec& definition, PyObject* base,
                           const std::vector<std::pair<const char*, const char*>>& class_attributes);
 
 // Conversions used by property reads: every call makes a new object.
