@@ -13,7 +13,7 @@
 
 #include "korvel_beads/contract/contract.hpp"
 #include "korvel_beads/contract/error.hpp"
-#include "korvel_beads/runner/command_spec.hpp"
+#include "korvel_beads/runner/command.hpp"
 #include "korvel_beads/runner/process_output.hpp"
 #include "korvel_beads/runner/process_runner.hpp"
 #include "korvel_beads/runner/runner_error.hpp"

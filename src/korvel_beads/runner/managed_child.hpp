@@ -9,7 +9,7 @@
 #include <expected>
 #include <optional>
 
-#include "korvel_beads/runner/command_spec.hpp"
+#include "korvel_beads/runner/command.hpp"
 #include "korvel_beads/runner/fd.hpp"
 #include "korvel_beads/runner/runner_error.hpp"
 

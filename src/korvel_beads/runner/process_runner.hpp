@@ -6,7 +6,7 @@
 
 #include <expected>
 
-#include "korvel_beads/runner/command_spec.hpp"
+#include "korvel_beads/runner/command.hpp"
 #include "korvel_beads/runner/process_output.hpp"
 #include "korvel_beads/runner/runner_error.hpp"
 

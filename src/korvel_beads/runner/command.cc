@@ -1,5 +1,5 @@
 // CommandSpec::argv — the command line as text for stage receipts.
-#include "korvel_beads/runner/command_spec.hpp"
+#include "korvel_beads/runner/command.hpp"
 
 #include "korvel/text/utf8.hpp"
 
