@@ -784,22 +784,7 @@ Result<Value> Evaluator::eval_filter(const FilterExpr* e, const Value* hole) {
     args.push_back(KV_TRY(eval(e->input)));
   }
   Kwargs kwargs;
-  for (const Arg& a : e->call.args) {
-    Value v = KV_TRY(eval(a.value));
-    if (a.name.empty()) {
-      args.push_back(std::move(v));
-    } else {
-      kwargs.emplace_back(std::string(a.name), std::move(v));
-    }
-  }
-  if (e->call.dyn_args || e->call.dyn_kwargs) {
-    ArgBuffer extra;
-    CallArgs dyn;
-    dyn.dyn_args = e->call.dyn_args;
-    dyn.dyn_kwargs = e->call.dyn_kwargs;
-    KV_CHECK(eval_args(dyn, extra, kwargs));
-    for (const auto& v : extra.span()) args.push_back(v);
-  }
+  KV_CHECK(eval_args(e->call, args, kwargs));
   if (!e->fn) return fail(ErrorKind::UnknownFilter, std::string(e->name));
   return (*e->fn)(state_, args.span(), kwargs);
 }
@@ -808,22 +793,7 @@ Result<Value> Evaluator::eval_test(const TestExpr* e) {
   ArgBuffer args;
   args.push_back(KV_TRY(eval(e->input)));
   Kwargs kwargs;
-  for (const Arg& a : e->call.args) {
-    Value v = KV_TRY(eval(a.value));
-    if (a.name.empty()) {
-      args.push_back(std::move(v));
-    } else {
-      kwargs.emplace_back(std::string(a.name), std::move(v));
-    }
-  }
-  if (e->call.dyn_args || e->call.dyn_kwargs) {
-    ArgBuffer extra;
-    CallArgs dyn;
-    dyn.dyn_args = e->call.dyn_args;
-    dyn.dyn_kwargs = e->call.dyn_kwargs;
-    KV_CHECK(eval_args(dyn, extra, kwargs));
-    for (const auto& v : extra.span()) args.push_back(v);
-  }
+  KV_CHECK(eval_args(e->call, args, kwargs));
   if (!e->fn) return fail(ErrorKind::UnknownTest, std::string(e->name));
   const bool ok = KV_TRY((*e->fn)(state_, args.span(), kwargs));
   return Value::from_bool(ok);
